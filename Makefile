@@ -1,0 +1,60 @@
+# The two commands of the README, and the longer runs beside them.
+#   make run    set up, build, and run the station's main job on the handset bench
+#   make test   set up, build, run every test; again under ASan/UBSan; then short fuzzing passes
+SHELL := /bin/bash
+JOBS  ?= $(shell nproc)
+BUILD      := build
+BUILD_SAN  := build-asan
+BUILD_FUZZ := build-fuzz
+CMAKE_GEN  := -G Ninja
+FUZZ_SECONDS ?= 20
+FUZZ_LONG_SECONDS ?= 600
+
+.PHONY: all setup build run test test-unit test-asan test-fuzz fuzz bench clean
+
+all: build
+
+setup:
+	@scripts/setup.sh
+
+build: setup
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@scripts/run-demo.sh $(BUILD)
+
+test: setup
+	$(MAKE) --no-print-directory test-unit
+	$(MAKE) --no-print-directory test-asan
+	$(MAKE) --no-print-directory test-fuzz
+	@echo "make test: all passes succeeded"
+
+test-unit:
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) -LE 'fuzz'
+
+test-asan:
+	cmake -S . -B $(BUILD_SAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DNORVANE_SANITIZE=address,undefined
+	cmake --build $(BUILD_SAN) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir $(BUILD_SAN) --output-on-failure -j $(JOBS) -LE 'fuzz|nosan'
+
+test-fuzz:
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DNORVANE_FUZZ=ON -DNORVANE_FUZZ_SECONDS=$(FUZZ_SECONDS)
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzzers
+	ctest --test-dir $(BUILD_FUZZ) --output-on-failure -L fuzz
+
+# A longer campaign: every target for FUZZ_LONG_SECONDS, new finds kept in the corpora.
+fuzz: setup
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORVANE_FUZZ=ON
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzzers
+	scripts/fuzz-campaign.sh $(BUILD_FUZZ) $(FUZZ_LONG_SECONDS)
+
+bench: build
+	@scripts/run-benchmarks.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_FUZZ)
