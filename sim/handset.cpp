@@ -216,7 +216,7 @@ void handset::plug_as(role r) {
     std::lock_guard<std::mutex> lock(m_);
     attachment_ = a;
     role_ = r;
-    rom_ = rom;
+    if (rom) rom_ = rom;  // an agent's status still reports its download
     ++plugs_;
   }
   event(std::string(r == role::agent ? "on the bus as the agent " : "on the bus as a boot ROM ") + id);

@@ -94,14 +94,13 @@ class sim_device final : public open_device {
   xfer_status bulk_write(const uint8_t *data, int len, int timeout_ms, int *actual) override {
     if (broken_) return xfer_no_device;
     int wait = timeout_ms + kGraceMs;
-    int32_t st = 0;
-    uint32_t n = 0;
+    uint8_t r[8];  // status and the count taken; no payload
     if (!send_request(fd_, usb_sim::op_write, static_cast<uint32_t>(len),
                       static_cast<uint32_t>(timeout_ms), data, static_cast<size_t>(len), wait) ||
-        !read_response(fd_, &st, nullptr, 0, &n, wait))
+        !read_all(fd_, r, sizeof r, wait))
       return lost();
-    *actual = static_cast<int>(std::min<uint32_t>(n, static_cast<uint32_t>(len)));
-    return to_status(st);
+    *actual = static_cast<int>(std::min<uint32_t>(usb_sim::get32(r + 4), static_cast<uint32_t>(len)));
+    return to_status(static_cast<int32_t>(usb_sim::get32(r)));
   }
 
   xfer_status bulk_read(uint8_t *data, int len, int timeout_ms, int *actual) override {
