@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -211,6 +212,41 @@ TEST_F(BenchProcess, DownloadsToSeveralHandsetsAtOnce) {
   std::string log = dir + "/list.log";
   EXPECT_EQ(run({NORVANE_CLI, "list"}, {"NORVANE_USB=sim:" + socket}, log), 0);
   EXPECT_NE(read_file(log).find("agent     1286 8111 2-3"), std::string::npos) << read_file(log);
+}
+
+TEST_F(BenchProcess, CaptureOfADownloadOpensInTshark) {
+  std::string image(3000, 'a');
+  write_file(dir + "/agent.bin", image);
+  std::string capture = dir + "/download.pcap";
+  ASSERT_EQ(run({NORVANE_CLI, "download", "2-2", "--dkb", dir + "/agent.bin"},
+                {"NORVANE_USB=sim:" + socket, "NORVANE_USB_CAPTURE=" + capture}, dir + "/cli.log"),
+            0)
+      << read_file(dir + "/cli.log");
+  std::string fields = dir + "/fields.txt";
+  ASSERT_EQ(run({"/usr/bin/tshark", "-r", capture, "-T", "fields", "-e", "usb.urb_type", "-e",
+                 "usb.endpoint_address", "-e", "usb.bus_id", "-e", "usb.urb_status", "-e",
+                 "usb.capdata"},
+                {}, fields),
+            0)
+      << read_file(fields);
+  // Preamble out and its echo, then get version (0x20) and its 12-byte answer.
+  const char *expect[] = {
+      "'S'\t0x02\t1\t-115\t00d3022b\n",
+      "'C'\t0x02\t1\t0\t\n",
+      "'S'\t0x81\t1\t-115\t\n",
+      "'C'\t0x81\t1\t0\t00d3022b\n",
+      "'S'\t0x02\t1\t-115\t2000000000000000\n",
+      "'C'\t0x02\t1\t0\t\n",
+      "'S'\t0x81\t1\t-115\t\n",
+      "'C'\t0x81\t1\t0\t20000000000c31302e3321120720b0564154\n",
+  };
+  std::string text = read_file(fields);
+  size_t pos = 0;
+  for (const char *line : expect) {
+    size_t at = text.find(line, pos);
+    ASSERT_NE(at, std::string::npos) << line << "\n" << text.substr(0, 600);
+    pos = at + std::strlen(line);
+  }
 }
 
 TEST_F(BenchProcess, CliMessages) {

@@ -8,10 +8,50 @@
 #include <thread>
 #include <vector>
 
+#include <pcap/pcap.h>
+#include <unistd.h>
+
 #include "usb/usb.h"
 #include "usb/usb_inproc.h"
 
 namespace {
+
+// Every transfer of this test program is captured; the capture is read back below.
+const std::string kCapture = ::testing::TempDir() + "usb_test_" + std::to_string(::getpid()) + ".pcap";
+const int kCaptureOn = ::setenv("NORVANE_USB_CAPTURE", kCapture.c_str(), 1);
+
+struct usbmon_record {
+  char type;
+  uint8_t ep, devnum;
+  int32_t status;
+  uint32_t length, len_cap;
+  std::vector<uint8_t> data;
+};
+
+std::vector<usbmon_record> read_capture(int devnum) {
+  std::vector<usbmon_record> out;
+  char err[PCAP_ERRBUF_SIZE];
+  pcap_t *p = pcap_open_offline(kCapture.c_str(), err);
+  if (!p) return out;
+  EXPECT_EQ(pcap_datalink(p), 220);
+  pcap_pkthdr *h;
+  const u_char *d;
+  while (pcap_next_ex(p, &h, &d) == 1) {
+    if (h->caplen < 64) continue;
+    usbmon_record r;
+    r.type = static_cast<char>(d[8]);
+    r.ep = d[10];
+    r.devnum = d[11];
+    std::memcpy(&r.status, d + 28, 4);
+    std::memcpy(&r.length, d + 32, 4);
+    std::memcpy(&r.len_cap, d + 36, 4);
+    EXPECT_EQ(h->caplen, 64 + r.len_cap);  // one record never holds another's bytes
+    r.data.assign(d + 64, d + h->caplen);
+    if (r.devnum == devnum) out.push_back(r);
+  }
+  pcap_close(p);
+  return out;
+}
 
 const std::string kGuid = USB_GUID_TEXT;
 
@@ -178,6 +218,15 @@ TEST_F(InprocTest, WritesArriveInPacketsWithoutZeroLengthOnes) {
   EXPECT_EQ(r->packets, expect);
   EXPECT_TRUE(std::equal(data.begin(), data.end(), r->bytes.begin(),
                          [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; }));
+  // The requests, as the capture shows them: 65,536 x 3 + 3,392, then 1,024.
+  std::vector<uint32_t> requests;
+  for (auto &rec : read_capture(r->at->device_number()))
+    if (rec.type == 'S' && rec.ep == 0x02) {
+      requests.push_back(rec.length);
+      EXPECT_EQ(rec.status, -115);
+      EXPECT_EQ(rec.len_cap, rec.length);
+    }
+  EXPECT_EQ(requests, (std::vector<uint32_t>{65536, 65536, 65536, 3392, 1024}));
   usb_close(h);
 }
 
@@ -197,6 +246,13 @@ TEST_F(InprocTest, ReadsWaitForExactlyTheSizeAcrossShortTransfers) {
   const uint8_t six[6] = {};
   r->at->send_in(six);  // more than the request can hold
   EXPECT_EQ(usb_bulk_read(h, 0x81, buf, 4, 1000), -5);
+  // The captured IN completions: the data, a time-out, an overflow.
+  std::vector<std::pair<int32_t, uint32_t>> completions;
+  for (auto &rec : read_capture(r->at->device_number()))
+    if (rec.type == 'C' && rec.ep == 0x81) completions.emplace_back(rec.status, rec.len_cap);
+  const std::vector<std::pair<int32_t, uint32_t>> expect = {
+      {0, 4}, {0, 4}, {0, 4}, {-2, 0}, {-75, 4}};
+  EXPECT_EQ(completions, expect);
   usb_close(h);
 }
 
