@@ -348,6 +348,15 @@ TEST_F(RomcodeTest, DownloadThroughTheBootRomAndBackAsAgent) {
   std::remove(file.c_str());
 }
 
+TEST_F(RomcodeTest, OneByteGrantsWrapTheSequenceThroughTheBootRom) {
+  auto h = bench_handset("", 1);  // 176 and 300 chunks: both images wrap
+  bytes image = agent_image(300);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(download_dkb(dev, nullptr, 0, image.data(), 300), 0);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(h->received_dkb(), image);
+}
+
 TEST_F(RomcodeTest, DownloadFailures) {
   struct download_case {
     const char *what;
