@@ -111,14 +111,16 @@ bool load_bench_config(const std::string &path, bench_config &out, std::string &
   }
   dictionary *d = ini.get();
   std::set<std::string> ports;
+  bool realistic = false;
   for (int i = 0; i < iniparser_getnsec(d); ++i) {
     std::string sec = iniparser_getsecname(d, i);
     if (sec == "bench") {
       const char *timing = value(d, sec, "timing");
-      if (timing && std::strcmp(timing, "none") != 0) {
-        error = "[bench] timing: only \"none\" is offered";
+      if (timing && std::strcmp(timing, "none") != 0 && std::strcmp(timing, "realistic") != 0) {
+        error = "[bench] timing: \"none\" or \"realistic\"";
         return false;
       }
+      realistic = timing && std::strcmp(timing, "realistic") == 0;
       continue;
     }
     bench_handset_config h;
@@ -129,6 +131,7 @@ bool load_bench_config(const std::string &path, bench_config &out, std::string &
     }
     out.handsets.push_back(std::move(h));
   }
+  for (auto &h : out.handsets) h.handset.timing.realistic = realistic;
   if (out.handsets.empty()) {
     error = path + " lists no handset";
     return false;

@@ -106,6 +106,7 @@ void handset::unplug() {
     pending_ = false;
     role_ = role::unplugged;
     a = std::move(attachment_);
+    if (a) modelled_done_ns_ += a->modelled_ns();
   }
   if (a) a->unplug();
 }
@@ -115,6 +116,7 @@ void handset::reset() {
   {
     std::lock_guard<std::mutex> lock(m_);
     a = std::move(attachment_);
+    if (a) modelled_done_ns_ += a->modelled_ns();
     role_ = role::leaving;
     schedule(role::bootrom, cfg_.reenumerate_delay_ms);
   }
@@ -139,6 +141,7 @@ void handset::booted(const std::vector<uint8_t> &tim, const std::vector<uint8_t>
     tim_ = tim;
     dkb_ = dkb;
     a = std::move(attachment_);
+    if (a) modelled_done_ns_ += a->modelled_ns();
     role_ = role::leaving;
     schedule(role::agent, cfg_.reenumerate_delay_ms);
   }
@@ -199,11 +202,12 @@ void handset::plug_as(role r) {
     if (!h) return;
     std::lock_guard<std::mutex> lock(h->m_);
     if (h->attachment_ && !h->attachment_->present()) {
+      h->modelled_done_ns_ += h->attachment_->modelled_ns();
       h->attachment_.reset();
       if (h->role_ != role::leaving) h->role_ = role::unplugged;
     }
   });
-  auto a = usb_inproc::plug(cfg_.port, vid, pid, model, cfg_.bus_number);
+  auto a = usb_inproc::plug(cfg_.port, vid, pid, model, cfg_.bus_number, cfg_.timing);
   char id[16];
   std::snprintf(id, sizeof id, "%04x:%04x", vid, pid);
   if (!a) {
@@ -220,6 +224,11 @@ void handset::plug_as(role r) {
     ++plugs_;
   }
   event(std::string(r == role::agent ? "on the bus as the agent " : "on the bus as a boot ROM ") + id);
+}
+
+uint64_t handset::modelled_ns() const {
+  std::lock_guard<std::mutex> lock(m_);
+  return modelled_done_ns_ + (attachment_ ? attachment_->modelled_ns() : 0);
 }
 
 handset::role handset::current_role() const {
@@ -245,11 +254,14 @@ std::string handset::status_json() const {
   std::snprintf(buf, sizeof buf,
                 "\"role\":\"%s\",\"vid\":\"%04x\",\"pid\":\"%04x\",\"bus\":%d,\"device\":%d,"
                 "\"plugs\":%d,\"bytes_received\":%llu,\"tim_accepted\":%s,\"dkb_bytes\":%u,"
-                "\"dkb_accepted\":%s,\"agent_image_bytes\":%zu,\"faults\":",
+                "\"dkb_accepted\":%s,\"agent_image_bytes\":%zu,\"modelled_us\":%llu,"
+                "\"faults\":",
                 role_name(role_), agent ? agent_vid : cfg_.rom.vid, agent ? agent_pid : cfg_.rom.pid,
                 cfg_.bus_number, attachment_ ? attachment_->device_number() : 0, plugs_,
                 static_cast<unsigned long long>(p.bytes_received), p.tim_accepted ? "true" : "false",
-                p.dkb_bytes, p.dkb_accepted ? "true" : "false", dkb_.size());
+                p.dkb_bytes, p.dkb_accepted ? "true" : "false", dkb_.size(),
+                static_cast<unsigned long long>(
+                    (modelled_done_ns_ + (attachment_ ? attachment_->modelled_ns() : 0)) / 1000));
   return "{\"port\":" + json_string(cfg_.port) + "," + buf + json_string(faults_.describe()) + "}";
 }
 

@@ -34,6 +34,7 @@ struct handset_config {
   int bus_number = 1;        // in captures
   bootrom_settings rom;      // identity, grant size, version data
   int reenumerate_delay_ms = 0;  // from disconnect (or reset) until the device is back
+  usb_inproc::timing timing;     // of its bus transfers
   fault_set faults;
 };
 
@@ -66,6 +67,8 @@ class handset : public std::enable_shared_from_this<handset> {
 
   role current_role() const;
   std::string status_json() const;
+  // Modelled bus time of every transfer of this handset so far (a lower bound of the real one).
+  uint64_t modelled_ns() const;
   // The images of the last accepted download (empty before).
   std::vector<uint8_t> received_tim() const;
   std::vector<uint8_t> received_dkb() const;
@@ -90,6 +93,7 @@ class handset : public std::enable_shared_from_this<handset> {
   std::shared_ptr<usb_inproc::attachment> attachment_;
   std::vector<uint8_t> tim_, dkb_;
   int plugs_ = 0;
+  uint64_t modelled_done_ns_ = 0;  // of the stays that ended
   bool pending_ = false;  // a re-plug is scheduled
   role pending_role_ = role::unplugged;
   std::chrono::steady_clock::time_point pending_at_;

@@ -34,6 +34,16 @@ namespace usb_inproc {
 
 constexpr size_t max_packet = 512;
 
+// Bus time of one request: per_request_us + bytes * ns_per_byte (defaults: a microframe and
+// about 40 MB/s, USB 2.0 high-speed bulk). Every attachment adds up this modelled time, a lower
+// bound of what the transfers take on a real bus; with `realistic` each request also lasts at
+// least that long, otherwise the bus runs as fast as it can.
+struct timing {
+  bool realistic = false;
+  uint32_t per_request_us = 125;
+  uint32_t ns_per_byte = 25;
+};
+
 class attachment;
 
 // A device's firmware side. Callbacks of one attachment never run concurrently with each other
@@ -68,6 +78,8 @@ class attachment {
   virtual int bus_number() const = 0;
   virtual int device_number() const = 0;
   virtual bool present() const = 0;
+  // Modelled bus time of the requests of this stay so far (see timing).
+  virtual uint64_t modelled_ns() const = 0;
 
   // Queues one IN transfer for endpoint 0x81 (see above). Dropped once the device has left.
   virtual void send_in(std::span<const uint8_t> data) = 0;
@@ -81,7 +93,8 @@ class attachment {
 // name it in captures; device numbers count up per plug, as the kernel's do. Returns the
 // attachment, or null when the port is in use or the name is unusable.
 std::shared_ptr<attachment> plug(const std::string &port, uint16_t vid, uint16_t pid,
-                                 std::shared_ptr<device_model> model, int bus_number = 1);
+                                 std::shared_ptr<device_model> model, int bus_number = 1,
+                                 timing t = {});
 
 // Unplugs whatever is on `port`: 0, or -1 when nothing is.
 int unplug(const std::string &port);

@@ -1,5 +1,7 @@
 // The in-process virtual bus (usb_inproc.h) and the `inproc` backend over it.
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -32,8 +34,8 @@ class attachment_impl final : public attachment,
                               public std::enable_shared_from_this<attachment_impl> {
  public:
   attachment_impl(std::string name, uint16_t vid, uint16_t pid, int bus, int devnum,
-                  std::shared_ptr<device_model> model)
-      : name_(std::move(name)), vid_(vid), pid_(pid), bus_(bus), devnum_(devnum),
+                  std::shared_ptr<device_model> model, timing t)
+      : name_(std::move(name)), vid_(vid), pid_(pid), bus_(bus), devnum_(devnum), timing_(t),
         model_(std::move(model)) {}
 
   const std::string &port_name() const override { return name_; }
@@ -45,6 +47,7 @@ class attachment_impl final : public attachment,
     std::lock_guard<std::mutex> lock(m_);
     return !gone_;
   }
+  uint64_t modelled_ns() const override { return modelled_ns_.load(); }
 
   void send_in(std::span<const uint8_t> data) override {
     std::lock_guard<std::mutex> lock(m_);
@@ -119,6 +122,28 @@ class attachment_impl final : public attachment,
   }
 
   int write(const uint8_t *data, int len, int timeout_ms, int *actual) {
+    auto start = clock::now();
+    int st = write_packets(data, len, timeout_ms, actual);
+    if (st == usb_core::xfer_ok) bus_time(start, *actual);
+    return st;
+  }
+
+  int read(uint8_t *data, int len, int timeout_ms, int *actual) {
+    auto start = clock::now();
+    int st = read_packets(data, len, timeout_ms, actual);
+    if (st == usb_core::xfer_ok) bus_time(start, *actual);
+    return st;
+  }
+
+ private:
+  // Adds the request's modelled time; with realistic timing the request lasts at least as long.
+  void bus_time(clock::time_point start, int bytes) {
+    uint64_t ns = uint64_t{timing_.per_request_us} * 1000 + uint64_t{timing_.ns_per_byte} * static_cast<uint64_t>(bytes);
+    modelled_ns_ += ns;
+    if (timing_.realistic) std::this_thread::sleep_until(start + std::chrono::nanoseconds(ns));
+  }
+
+  int write_packets(const uint8_t *data, int len, int timeout_ms, int *actual) {
     auto deadline = clock::now() + std::chrono::milliseconds(timeout_ms);
     std::unique_lock<std::mutex> cb(callback_m_);
     int pos = 0;
@@ -147,7 +172,7 @@ class attachment_impl final : public attachment,
     return usb_core::xfer_ok;
   }
 
-  int read(uint8_t *data, int len, int timeout_ms, int *actual) {
+  int read_packets(uint8_t *data, int len, int timeout_ms, int *actual) {
     auto deadline = clock::now() + std::chrono::milliseconds(timeout_ms);
     std::unique_lock<std::mutex> lock(m_);
     int got = 0;
@@ -174,10 +199,11 @@ class attachment_impl final : public attachment,
     }
   }
 
- private:
   const std::string name_;
   const uint16_t vid_, pid_;
   const int bus_, devnum_;
+  const timing timing_;
+  std::atomic<uint64_t> modelled_ns_{0};
   mutable std::mutex m_;
   std::condition_variable cv_;
   std::mutex callback_m_;  // one OUT callback at a time
@@ -226,7 +252,7 @@ int next_devnum(bus_state &b, int bus) {
 }  // namespace
 
 std::shared_ptr<attachment> plug(const std::string &port, uint16_t vid, uint16_t pid,
-                                 std::shared_ptr<device_model> model, int bus_number) {
+                                 std::shared_ptr<device_model> model, int bus_number, timing t) {
   if (!usable_port_name(port) || !model || bus_number < 1 || bus_number > 255) return nullptr;
   std::shared_ptr<attachment_impl> a;
   {
@@ -235,7 +261,7 @@ std::shared_ptr<attachment> plug(const std::string &port, uint16_t vid, uint16_t
     if (b.ports.count(port)) return nullptr;
     int devnum = next_devnum(b, bus_number);
     if (devnum < 0) return nullptr;
-    a = std::make_shared<attachment_impl>(port, vid, pid, bus_number, devnum, model);
+    a = std::make_shared<attachment_impl>(port, vid, pid, bus_number, devnum, model, t);
     b.ports[port] = a;
   }
   model->on_attach(a);

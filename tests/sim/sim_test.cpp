@@ -87,6 +87,8 @@ TEST(BenchConfig, Parse) {
        "faults = zero-grant\nbus = 3\n",
        true},
       {"[bench]\ntiming = none\n", false},       // no handset
+      {"[bench]\ntiming = realistic\n[h]\nport = 1-1\n", true},
+      {"[bench]\ntiming = fast\n[h]\nport = 1-1\n", false},
       {"[h]\nidentity = 8086:d001\n", false},    // no port
       {"[h]\nport = " + std::string(201, 'p') + "\n", false},
       {"[h]\nport = 1-1\nidentity = 1286:8111\n", false},  // the agent's identity

@@ -234,6 +234,8 @@ TEST_F(InprocTest, WritesArriveInPacketsWithoutZeroLengthOnes) {
       EXPECT_EQ(rec.len_cap, rec.length);
     }
   EXPECT_EQ(requests, (std::vector<uint32_t>{65536, 65536, 65536, 3392, 1024}));
+  // Modelled bus time: a microframe per request and 25 ns per byte.
+  EXPECT_EQ(r->at->modelled_ns(), 5 * 125000ull + 201024ull * 25);
   usb_close(h);
 }
 
