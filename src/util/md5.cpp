@@ -6,7 +6,7 @@
 
 namespace {
 
-// T[i] = floor(2^32 * |sin(i + 1)|), i = 0..63 (checked against the formula by the tests).
+// T[i] = floor(2^32 * abs(sin(i + 1))), i = 0..63, as the RFC defines them.
 constexpr uint32_t kSine[64] = {
     0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
     0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
