@@ -169,4 +169,6 @@ if __name__ == "__main__":
     p.add_argument("--norvane-pc", required=True)
     p.add_argument("--examples", required=True)
     ARGS, rest = p.parse_known_args()
+    for key in ("onefi", "norvane_pc", "examples"):
+        setattr(ARGS, key, os.path.abspath(getattr(ARGS, key)))
     unittest.main(argv=[sys.argv[0]] + rest)
