@@ -116,6 +116,7 @@ TEST_F(FlashIni, IncompleteEntriesFailSilently) {
       "[gpio_bd]\ntotal=1\n[gpio_bd1]\ngpio=3\nvalue=-1\n",                       // level -1
       "[gpio_ad]\ntotal=1\n[gpio_ad1]\nvalue=1\n",                                // no gpio
       "[erase]\ntotal=2\n[erase1]\nnand_loc=0\nnand_loc_end=1\n",                 // entry 2 missing
+      "[erase]\ntotal=2147483647\n",                                             // cannot be filled
   };
   for (const char *text : cases) {
     EXPECT_FALSE(parse(text)) << text;
