@@ -15,6 +15,7 @@ class OneFi : public scratch_dir_test {
   // Runs the reader on `bytes`; returns its result, keeps its standard error in `err`.
   int read(const std::vector<unsigned char> &bytes) {
     std::string file = write("pkg.1fi", bytes);
+    flashini_destroy(content);
     content = static_cast<flashini_content *>(std::calloc(1, sizeof(flashini_content)));
     testing::internal::CaptureStderr();
     int r = parse_one_1fi(content, file.c_str());
