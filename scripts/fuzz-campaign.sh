@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A longer fuzzing campaign: every libFuzzer target of the build for SECONDS each. New inputs
-# are merged into the kept corpus (tests/fuzz/corpus/<target>, minimised); a crash leaves its
+# that add coverage are merged into the kept corpus (tests/fuzz/corpus/<target>); a crash leaves its
 # input under tests/fuzz/crashes/<target>/ and makes the campaign fail.
 # Usage: fuzz-campaign.sh BUILD_FUZZ_DIR SECONDS
 set -uo pipefail
@@ -22,10 +22,9 @@ for target in "${targets[@]}"; do
     echo "== $name: FAILED, input kept in $crashes"
     status=1
   fi
-  merged=$(mktemp -d)
-  "$target" -merge=1 "$merged" "$corpus" "$work" >/dev/null 2>&1 && \
-    rm -rf "$corpus" && mv "$merged" "$corpus" && chmod 755 "$corpus"
+  # Only inputs that add coverage join the corpus; the named seeds and regressions stay.
+  "$target" -merge=1 "$corpus" "$work" >/dev/null 2>&1
   echo "== $name: corpus now $(ls "$corpus" | wc -l) inputs"
-  rm -rf "$work" "$merged"
+  rm -rf "$work"
 done
 exit $status
