@@ -10,6 +10,7 @@
 #include "post_plugin_handler.h"
 #include "registry_store.h"
 #include "result_log.h"
+#include "sleep_inhibitor.h"
 #include "station_globals.h"
 #include "usb_mapping.h"
 #include "window_thread.h"
@@ -84,6 +85,7 @@ int WinMain(station_view &view) {
   if (!load_configuration(view) || !load_plugin(view)) return 1;
   open_log(view);
   load_flasher_image_into_globals();
+  sleep_inhibitor no_suspend;
 
   station_window wnd;
   view.run(&wnd, [&] { InitDialog(&wnd); },
