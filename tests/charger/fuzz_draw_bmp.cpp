@@ -13,7 +13,7 @@ constexpr uint8_t fill = 0x5A;
 void draw_on(unsigned bits, unsigned xres, unsigned yres, unsigned pad, int dy,
              const std::string& file)
 {
-    fake_platform os;
+    fake_platform os(false);
     unsigned bytes = bits / 8;
     unsigned line_length = (xres + pad) * bytes;
     os.set_framebuffer(xres, yres, bits, line_length, line_length * yres * 2, fill);
