@@ -53,10 +53,15 @@ int get_total(dictionary *d, const char *list) {
   return total < 0 ? 0 : total;
 }
 
+// Every entry needs keys of its own, so a total above the dictionary's size can only end in a
+// missing key: fail before allocating a list for it.
+bool total_can_be_filled(dictionary *d, int total) { return total <= d->n; }
+
 // Makes the list (no 1FI) or enlarges the 1FI's list by `total`; returns the index of the
 // first new entry, or -1 when memory ran out.
 template <class List>
-int open_list(List **list, bool is_onefi, int total) {
+int open_list(dictionary *d, List **list, bool is_onefi, int total) {
+  if (!total_can_be_filled(d, total)) return -1;
   if (!is_onefi) {
     *list = list_make<List>(total);
     return *list ? 0 : -1;
@@ -67,7 +72,7 @@ int open_list(List **list, bool is_onefi, int total) {
 
 bool read_gpio_list(dictionary *d, const char *name, flashini_gpio_info_list **list, bool is_onefi) {
   int total = get_total(d, name);
-  int first = open_list(list, is_onefi, total);
+  int first = open_list(d, list, is_onefi, total);
   if (first < 0) return false;
   for (int n = 1; n <= total; ++n) {
     flashini_gpio_info &e = (*list)->info[first + n - 1];
@@ -80,7 +85,7 @@ bool read_gpio_list(dictionary *d, const char *name, flashini_gpio_info_list **l
 
 bool read_erase_list(dictionary *d, flashini_erase_info_list **list, bool is_onefi) {
   int total = get_total(d, "erase");
-  int first = open_list(list, is_onefi, total);
+  int first = open_list(d, list, is_onefi, total);
   if (first < 0) return false;
   for (int n = 1; n <= total; ++n) {
     int start = get_numbered_int(d, "erase", n, "nand_loc", kAbsent);
@@ -123,7 +128,7 @@ bool read_partition(dictionary *d, int n, flashini_partition_info &p) {
 
 bool read_partition_list(dictionary *d, flashini_partition_info_list **list, bool is_onefi) {
   int total = get_total(d, "map");
-  int first = open_list(list, is_onefi, total);
+  int first = open_list(d, list, is_onefi, total);
   if (first < 0) return false;
   for (int n = 1; n <= total; ++n)
     if (!read_partition(d, n, (*list)->info[first + n - 1])) return false;

@@ -6,7 +6,7 @@
 
 namespace {
 
-// T[i] = floor(2^32 * |sin(i + 1)|), i = 0..63 (checked against the formula by the tests).
+// T[i] = floor(2^32 * abs(sin(i + 1))), i = 0..63, as the RFC defines them.
 constexpr uint32_t kSine[64] = {
     0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
     0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
@@ -31,16 +31,18 @@ inline void store_le32(unsigned char *p, uint32_t v) {
   p[3] = uint8_t(v >> 24);
 }
 
-// The four auxiliary functions; F and G in forms that need one operation less than the
-// RFC's (same truth table).
+// The auxiliary functions; F in a form that needs one operation less than the RFC's (same
+// truth table). G's two terms XZ and Y(not Z) share no bits, so their OR is their sum: the
+// round-2 step adds them one by one, which lets the Y(not Z) term start before X is known.
 inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) { return z ^ (x & (y ^ z)); }
-inline uint32_t G(uint32_t x, uint32_t y, uint32_t z) { return y ^ (z & (x ^ y)); }
 inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
 inline uint32_t I(uint32_t x, uint32_t y, uint32_t z) { return y ^ (x | ~z); }
 
 // One step: a = b + ((a + f(b,c,d) + X[k] + T[i]) <<< s).
 #define MD5_STEP(f, a, b, c, d, k, i, s) \
   a = b + rotl(a + f(b, c, d) + x[k] + kSine[i], s)
+#define MD5_STEP_G(a, b, c, d, k, i, s) \
+  a = b + rotl(a + x[k] + kSine[i] + (~d & c) + (d & b), s)
 
 void compress(uint32_t state[4], const unsigned char *block) {
   uint32_t x[16];
@@ -56,14 +58,14 @@ void compress(uint32_t state[4], const unsigned char *block) {
   MD5_STEP(F, a, b, c, d, 12, 12, 7);  MD5_STEP(F, d, a, b, c, 13, 13, 12);
   MD5_STEP(F, c, d, a, b, 14, 14, 17); MD5_STEP(F, b, c, d, a, 15, 15, 22);
 
-  MD5_STEP(G, a, b, c, d, 1, 16, 5);   MD5_STEP(G, d, a, b, c, 6, 17, 9);
-  MD5_STEP(G, c, d, a, b, 11, 18, 14); MD5_STEP(G, b, c, d, a, 0, 19, 20);
-  MD5_STEP(G, a, b, c, d, 5, 20, 5);   MD5_STEP(G, d, a, b, c, 10, 21, 9);
-  MD5_STEP(G, c, d, a, b, 15, 22, 14); MD5_STEP(G, b, c, d, a, 4, 23, 20);
-  MD5_STEP(G, a, b, c, d, 9, 24, 5);   MD5_STEP(G, d, a, b, c, 14, 25, 9);
-  MD5_STEP(G, c, d, a, b, 3, 26, 14);  MD5_STEP(G, b, c, d, a, 8, 27, 20);
-  MD5_STEP(G, a, b, c, d, 13, 28, 5);  MD5_STEP(G, d, a, b, c, 2, 29, 9);
-  MD5_STEP(G, c, d, a, b, 7, 30, 14);  MD5_STEP(G, b, c, d, a, 12, 31, 20);
+  MD5_STEP_G(a, b, c, d, 1, 16, 5);   MD5_STEP_G(d, a, b, c, 6, 17, 9);
+  MD5_STEP_G(c, d, a, b, 11, 18, 14); MD5_STEP_G(b, c, d, a, 0, 19, 20);
+  MD5_STEP_G(a, b, c, d, 5, 20, 5);   MD5_STEP_G(d, a, b, c, 10, 21, 9);
+  MD5_STEP_G(c, d, a, b, 15, 22, 14); MD5_STEP_G(b, c, d, a, 4, 23, 20);
+  MD5_STEP_G(a, b, c, d, 9, 24, 5);   MD5_STEP_G(d, a, b, c, 14, 25, 9);
+  MD5_STEP_G(c, d, a, b, 3, 26, 14);  MD5_STEP_G(b, c, d, a, 8, 27, 20);
+  MD5_STEP_G(a, b, c, d, 13, 28, 5);  MD5_STEP_G(d, a, b, c, 2, 29, 9);
+  MD5_STEP_G(c, d, a, b, 7, 30, 14);  MD5_STEP_G(b, c, d, a, 12, 31, 20);
 
   MD5_STEP(H, a, b, c, d, 5, 32, 4);   MD5_STEP(H, d, a, b, c, 8, 33, 11);
   MD5_STEP(H, c, d, a, b, 11, 34, 16); MD5_STEP(H, b, c, d, a, 14, 35, 23);
@@ -90,6 +92,7 @@ void compress(uint32_t state[4], const unsigned char *block) {
 }
 
 #undef MD5_STEP
+#undef MD5_STEP_G
 
 }  // namespace
 

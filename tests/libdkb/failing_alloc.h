@@ -1,0 +1,6 @@
+#pragma once
+
+#include "flashini_alloc.h"
+
+extern long failing_alloc_countdown;
+extern long failing_alloc_live;
