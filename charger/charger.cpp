@@ -175,7 +175,8 @@ bool start_inputs(charger& c)
     }
     if (c.os.start_thread(touch_thread_entry, &c) != 0) {
         log_line(c.os, "cannotcreate touch  pthread...quit program...");
-        release_input(c, c.key);
+        // The key record stays with the key thread, which is already running on it until
+        // the process ends; freeing it here would pull it from under that thread.
         release_input(c, c.touch);
         return false;
     }

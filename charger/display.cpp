@@ -63,17 +63,16 @@ int setup_framebuffer(display& d)
     return fd;
 }
 
-// The first free console, asked of the first one; -1 when it cannot be had.
-int free_console(platform& os, char* vtname, size_t size)
+// Asks the first console for the number of the first free one; false when it cannot.
+bool free_console(platform& os, char* vtname, size_t size, int* n)
 {
     std::snprintf(vtname, size, "%s%d", console_prefix, 1);
     log_format(os, log_stderr, "line %d : vtname is:%s\n", 216, vtname);
     int fd = os.open(vtname, O_WRONLY);
-    if (fd < 0) return -1;
-    int n = 0;
-    int r = os.ioctl(fd, VT_OPENQRY, pointer_argument(&n));
+    if (fd < 0) return false;
+    int r = os.ioctl(fd, VT_OPENQRY, pointer_argument(n));
     os.close(fd);
-    return r < 0 ? -1 : n;
+    return r >= 0;
 }
 
 int fail_console(display& d, int fd)
@@ -88,8 +87,8 @@ int init_display(display& d)
 {
     platform& os = d.os;
     char vtname[64];
-    int n = free_console(os, vtname, sizeof vtname);
-    if (n < 0) return -1;
+    int n = 0;
+    if (!free_console(os, vtname, sizeof vtname, &n)) return -1;
 
     std::snprintf(vtname, sizeof vtname, "%s%d", console_prefix, n);
     log_format(os, log_stderr, "line %d : vtname is:%s\n", 229, vtname);

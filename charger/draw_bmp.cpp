@@ -94,6 +94,7 @@ int draw_bmp(display& d, const char* name, int dy)
     if (int r = check_bmp_header(header)) return r;
     bmp_geometry g;
     if (!bmp_geometry_of(header, &g)) return bmp_no_buffer;
+    if (g.width == 0 || g.rows == 0) return bmp_drawn;  // nothing to read or show
 
     d.os.seek_set(file.fd(), header.pixel_offset);
     // Centred, and an exactly fitting picture at dy 0 covers rows 0 to yres - 1.

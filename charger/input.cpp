@@ -22,7 +22,8 @@ constexpr device_texts touch_texts{
 
 int open_input_dev(platform& os, input_dev* dev, const char* path)
 {
-    dev->fd = os.open(path, O_RDONLY);
+    int fd = os.open(path, O_RDONLY);
+    dev->fd = fd < 0 ? -1 : fd;  // what open(2) itself returns on failure
     if (dev->fd > 0) return 0;
     log_format(os, log_stdout, " cannot find  device %s \n", path);
     return -1;

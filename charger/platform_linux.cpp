@@ -132,6 +132,7 @@ public:
 
 platform& linux_platform()
 {
-    static linux_system system;
-    return system;
+    // Never destroyed: the threads still use it while the process exits after main.
+    static linux_system* system = new linux_system;
+    return *system;
 }

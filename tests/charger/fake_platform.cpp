@@ -26,11 +26,11 @@ std::string hex(unsigned long v)
 
 }  // namespace
 
-fake_platform::fake_platform()
+fake_platform::fake_platform(bool with_screen)
 {
     set_file("/sys/class/graphics/fb0/blank", "0\n");
     set_file("/sys/class/backlight/micco-bl/brightness", "100\n");
-    set_framebuffer(480, 800, 16, 960, 960 * 800 * 2);
+    if (with_screen) set_framebuffer(480, 800, 16, 960, 960 * 800 * 2);
 }
 
 fake_platform::~fake_platform()

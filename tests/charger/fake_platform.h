@@ -46,7 +46,8 @@ class fake_platform final : public platform {
 public:
     static constexpr long epoch = 1700000000;  // what now() gives at virtual time 0
 
-    fake_platform();
+    // A 480 x 800 RGB 565 screen unless `with_screen` is false (then set_framebuffer first).
+    explicit fake_platform(bool with_screen = true);
     ~fake_platform() override;
 
     // ---- the handset's contents ------------------------------------------------------
