@@ -18,8 +18,14 @@
 #include <thread>
 #include <vector>
 
+#include <algorithm>
+#include <mutex>
+
 #include "bench_config.h"
 #include "faults.h"
+#include "handset.h"
+#include "libromcode/libromcode.h"
+#include "usb/usb_inproc.h"
 #include "usb/usb.h"
 #include "usb/usb_sim_protocol.h"
 
@@ -110,6 +116,78 @@ TEST(BenchConfig, Parse) {
   ASSERT_TRUE(sim::load_bench_config(NORVANE_SOURCE_DIR "/examples/bench.ini", cfg, error)) << error;
   ASSERT_EQ(cfg.handsets.size(), 2u);
   EXPECT_NE(cfg.handsets[0].handset.rom.vid, cfg.handsets[1].handset.rom.vid);
+}
+
+// An agent that answers "AGNT" to every packet and resets the handset on "RST!".
+class test_agent : public usb_inproc::device_model {
+ public:
+  explicit test_agent(sim::handset &h, size_t image_size) : h_(h), image_size_(image_size) {}
+  bool on_out_packet(usb_inproc::attachment &a, std::span<const uint8_t> p) override {
+    if (std::string(p.begin(), p.end()) == "RST!") {
+      h_.reset();
+      return true;
+    }
+    std::string answer = "AGNT" + std::to_string(image_size_);
+    a.send_in(std::span<const uint8_t>(reinterpret_cast<const uint8_t *>(answer.data()), answer.size()));
+    return true;
+  }
+
+ private:
+  sim::handset &h_;
+  size_t image_size_;
+};
+
+template <class F>
+bool eventually(F f) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (f()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+TEST(Handset, TheAgentFactoryAnswersAfterTheDownloadAndAResetBringsTheBootRomBack) {
+  ASSERT_EQ(usb_use_backend("inproc"), 0);
+  sim::handset_config cfg;
+  cfg.port = "h-1";
+  cfg.rom.vid = 0x1286;
+  cfg.rom.pid = 0x8104;
+  cfg.reenumerate_delay_ms = 5;
+  std::vector<std::string> events;
+  std::mutex m;
+  auto h = sim::handset::create(
+      cfg,
+      [](const sim::agent_boot &boot) { return std::make_shared<test_agent>(boot.device, boot.dkb.size()); },
+      [&](const std::string &e) {
+        std::lock_guard<std::mutex> lock(m);
+        events.push_back(e);
+      });
+  h->plug();
+  const std::string rom = "\\\\?\\usb#vid_1286&pid_8104#h-1#" USB_GUID_TEXT;
+  const std::string agent = "\\\\?\\usb#vid_1286&pid_8111#h-1#" USB_GUID_TEXT;
+  usb_dev_handle *d = usb_open(rom.c_str());
+  ASSERT_NE(d, nullptr);
+  std::vector<uint8_t> image(777, 0x5A);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(download_dkb(d, nullptr, 0, image.data(), 777), 0);
+  testing::internal::GetCapturedStdout();
+  usb_close(d);
+  ASSERT_TRUE(eventually([&] { return (d = usb_open(agent.c_str())) != nullptr; }));
+  char buf[7];
+  EXPECT_EQ(usb_bulk_write(d, 0x02, "ping", 4, 1000), 4);
+  EXPECT_EQ(usb_bulk_read(d, 0x81, buf, 7, 1000), 7);
+  EXPECT_EQ(std::string(buf, 7), "AGNT777");
+  EXPECT_EQ(usb_bulk_write(d, 0x02, "RST!", 4, 1000), 4);
+  EXPECT_EQ(usb_bulk_read(d, 0x81, buf, 1, 1000), -116);  // the agent has left
+  usb_close(d);
+  ASSERT_TRUE(eventually([&] { return (d = usb_open(rom.c_str())) != nullptr; }));
+  EXPECT_EQ(mvl_romcode_send_premble(d), 0);  // a fresh boot ROM
+  usb_close(d);
+  EXPECT_EQ(h->current_role(), sim::handset::role::bootrom);
+  h.reset();
+  std::lock_guard<std::mutex> lock(m);
+  EXPECT_NE(std::find(events.begin(), events.end(), "h-1: on the bus as the agent 1286:8111"), events.end());
 }
 
 // Runs a program; its exit status, or -1.
