@@ -118,10 +118,17 @@ void handset::reset() {
     a = std::move(attachment_);
     if (a) modelled_done_ns_ += a->modelled_ns();
     role_ = role::leaving;
-    schedule(role::bootrom, cfg_.reenumerate_delay_ms);
   }
   event("reset");
+  leave_and_return(a, role::bootrom);
+}
+
+// The port is free once the old stay has left; only then may the next one be scheduled.
+// An unplug in between (role no longer leaving) cancels the return.
+void handset::leave_and_return(const std::shared_ptr<usb_inproc::attachment> &a, role next) {
   if (a) a->unplug();
+  std::lock_guard<std::mutex> lock(m_);
+  if (role_ == role::leaving) schedule(next, cfg_.reenumerate_delay_ms);
 }
 
 void handset::set_faults(const fault_set &f) {
@@ -143,9 +150,8 @@ void handset::booted(const std::vector<uint8_t> &tim, const std::vector<uint8_t>
     a = std::move(attachment_);
     if (a) modelled_done_ns_ += a->modelled_ns();
     role_ = role::leaving;
-    schedule(role::agent, cfg_.reenumerate_delay_ms);
   }
-  if (a) a->unplug();
+  leave_and_return(a, role::agent);
 }
 
 // Called with m_ held.
@@ -218,10 +224,14 @@ void handset::plug_as(role r) {
   }
   {
     std::lock_guard<std::mutex> lock(m_);
-    attachment_ = a;
-    role_ = r;
     if (rom) rom_ = rom;  // an agent's status still reports its download
     ++plugs_;
+    if (!a->present()) {  // left again before we got here
+      role_ = role::unplugged;
+      return;
+    }
+    attachment_ = a;
+    role_ = r;
   }
   event(std::string(r == role::agent ? "on the bus as the agent " : "on the bus as a boot ROM ") + id);
 }
