@@ -116,6 +116,7 @@ TEST(BenchConfig, Parse) {
   ASSERT_TRUE(sim::load_bench_config(NORVANE_SOURCE_DIR "/examples/bench.ini", cfg, error)) << error;
   ASSERT_EQ(cfg.handsets.size(), 2u);
   EXPECT_NE(cfg.handsets[0].handset.rom.vid, cfg.handsets[1].handset.rom.vid);
+  EXPECT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
 }
 
 // An agent that answers "AGNT" to every packet and resets the handset on "RST!".
@@ -249,6 +250,9 @@ class BenchProcess : public ::testing::Test {
       waitpid(bench_pid, &status, 0);
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read_file(dir + "/bench.log");
     }
+    if (!HasFailure()) {
+    EXPECT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
+  }
   }
   template <class F>
   static bool wait_for(F f) {

@@ -20,6 +20,12 @@ namespace {
 const std::string kCapture = ::testing::TempDir() + "usb_test_" + std::to_string(::getpid()) + ".pcap";
 const int kCaptureOn = ::setenv("NORVANE_USB_CAPTURE", kCapture.c_str(), 1);
 
+class remove_capture : public ::testing::Environment {
+ public:
+  void TearDown() override { std::remove(kCapture.c_str()); }
+};
+::testing::Environment *const kCleanUp = ::testing::AddGlobalTestEnvironment(new remove_capture);
+
 struct usbmon_record {
   char type;
   uint8_t ep, devnum;
