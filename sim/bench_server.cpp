@@ -214,6 +214,13 @@ void bench_server::serve(connection &c) {
         }
         break;
       }
+      case usb_sim::op_close:
+        if (dev) {
+          dev.reset();
+          print_(port + ": closed");
+        }
+        ok = respond(c.fd, 0, nullptr, 0);
+        break;
       case usb_sim::op_ctl: {
         std::string answer;
         int st = bench_.control(std::string(reinterpret_cast<char *>(buf.data()), len), answer);

@@ -11,6 +11,7 @@
 // op WRITE: one OUT request of len bytes (1..65536). status: a request status (0 ok, -1 time-out,
 //           -2 gone, -3 overflow, -4 error); response len = bytes the device took, no payload.
 // op READ:  one IN request of up to len bytes. status as WRITE; payload = the bytes received.
+// op CLOSE: closes the device now (so that it can be opened again at once); status 0.
 // op CTL:   payload: a control command line ("list", "plug PORT", ...); status 0 or -1, payload
 //           its text answer.
 #pragma once
@@ -21,7 +22,7 @@
 
 namespace usb_sim {
 
-enum op : uint32_t { op_list = 1, op_open = 2, op_write = 3, op_read = 4, op_ctl = 5 };
+enum op : uint32_t { op_list = 1, op_open = 2, op_write = 3, op_read = 4, op_ctl = 5, op_close = 6 };
 
 constexpr uint32_t max_payload = 65536;  // also the bound on a CTL command or answer
 
