@@ -14,9 +14,15 @@ class silent_agent final : public usb_inproc::device_model {
 // Forwards to the model that answers and tells the handset when that stay ends.
 class tracked_model final : public usb_inproc::device_model {
  public:
-  tracked_model(std::shared_ptr<usb_inproc::device_model> inner, std::function<void()> left)
-      : inner_(std::move(inner)), left_(std::move(left)) {}
-  void on_attach(const std::shared_ptr<usb_inproc::attachment> &a) override { inner_->on_attach(a); }
+  tracked_model(std::shared_ptr<usb_inproc::device_model> inner,
+                std::function<void(const std::shared_ptr<usb_inproc::attachment> &)> came,
+                std::function<void()> left)
+      : inner_(std::move(inner)), came_(std::move(came)), left_(std::move(left)) {}
+  // The handset's state changes before any host can see the device.
+  void on_attach(const std::shared_ptr<usb_inproc::attachment> &a) override {
+    came_(a);
+    inner_->on_attach(a);
+  }
   bool on_out_packet(usb_inproc::attachment &a, std::span<const uint8_t> p) override {
     return inner_->on_out_packet(a, p);
   }
@@ -29,6 +35,7 @@ class tracked_model final : public usb_inproc::device_model {
 
  private:
   std::shared_ptr<usb_inproc::device_model> inner_;
+  std::function<void(const std::shared_ptr<usb_inproc::attachment> &)> came_;
   std::function<void()> left_;
 };
 
@@ -202,8 +209,17 @@ void handset::plug_as(role r) {
     inner = agent_ ? agent_(agent_boot{*this, tim_, dkb_}) : nullptr;
     if (!inner) inner = std::make_shared<silent_agent>();
   }
+  // Runs inside the plug below, while this call keeps the handset alive; taking a reference
+  // here could make the timer thread the last owner, which must never destroy the handset.
+  auto came = [this, r, rom](const std::shared_ptr<usb_inproc::attachment> &a) {
+    std::lock_guard<std::mutex> lock(m_);
+    if (rom) rom_ = rom;  // an agent's status still reports its download
+    ++plugs_;
+    attachment_ = a;
+    role_ = r;
+  };
   // A late detach of an old stay finds the new stay present and changes nothing.
-  auto model = std::make_shared<tracked_model>(inner, [self] {
+  auto left = [self] {
     auto h = self.lock();
     if (!h) return;
     std::lock_guard<std::mutex> lock(h->m_);
@@ -212,26 +228,16 @@ void handset::plug_as(role r) {
       h->attachment_.reset();
       if (h->role_ != role::leaving) h->role_ = role::unplugged;
     }
-  });
+  };
+  auto model = std::make_shared<tracked_model>(inner, came, left);
   auto a = usb_inproc::plug(cfg_.port, vid, pid, model, cfg_.bus_number, cfg_.timing);
   char id[16];
   std::snprintf(id, sizeof id, "%04x:%04x", vid, pid);
   if (!a) {
     event(std::string("cannot plug as ") + id + ": port in use");
     std::lock_guard<std::mutex> lock(m_);
-    role_ = role::unplugged;
+    if (!attachment_) role_ = role::unplugged;  // unless another plug of ours got there first
     return;
-  }
-  {
-    std::lock_guard<std::mutex> lock(m_);
-    if (rom) rom_ = rom;  // an agent's status still reports its download
-    ++plugs_;
-    if (!a->present()) {  // left again before we got here
-      role_ = role::unplugged;
-      return;
-    }
-    attachment_ = a;
-    role_ = r;
   }
   event(std::string(r == role::agent ? "on the bus as the agent " : "on the bus as a boot ROM ") + id);
 }
