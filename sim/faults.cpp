@@ -77,6 +77,11 @@ bool parse_faults(const std::string &spec, fault_set &out, std::string &error) {
       out.wrong_echo = true;
     } else if (key == "short-answer" && step >= 0) {
       out.short_answer = step;
+    } else if (key == "late-answer") {
+      size_t colon = value.find(':');
+      int s = colon == std::string::npos ? -1 : parse_step(trim(value.substr(0, colon)));
+      ok = s >= 0 && parse_number(trim(value.substr(colon + 1)), 600000, n);
+      if (ok) out.late_answer = std::make_pair(s, static_cast<uint32_t>(n));
     } else if (key == "no-answer" && step >= 0) {
       out.no_answer = step;
     } else if (key == "wrong-len" && step >= 0) {
@@ -107,6 +112,8 @@ std::string fault_set::describe() const {
   if (wrong_echo) items.push_back("wrong-echo");
   if (short_answer) items.push_back("short-answer=" + step_name(*short_answer));
   if (no_answer) items.push_back("no-answer=" + step_name(*no_answer));
+  if (late_answer)
+    items.push_back("late-answer=" + step_name(late_answer->first) + ":" + std::to_string(late_answer->second));
   if (wrong_len) items.push_back("wrong-len=" + step_name(*wrong_len));
   if (zero_grant) items.push_back("zero-grant");
   std::string r;

@@ -9,6 +9,7 @@
 //   wrong-echo             echo the preamble as 00 D3 02 2A
 //   short-answer=STEP      send only the first 3 bytes of STEP's answer
 //   no-answer=STEP         send no answer to STEP
+//   late-answer=STEP:MS    send STEP's answer MS milliseconds late
 //   wrong-len=STEP         answer STEP with a wrong data-length byte (same byte count)
 //   zero-grant             grant 0 bytes to every data header
 //   none                   clear all faults
@@ -34,6 +35,7 @@ struct fault_set {
   bool wrong_echo = false;
   std::optional<int> short_answer;
   std::optional<int> no_answer;
+  std::optional<std::pair<int, uint32_t>> late_answer;  // step, milliseconds
   std::optional<int> wrong_len;
   bool zero_grant = false;
 

@@ -323,6 +323,8 @@ TEST_F(RomcodeTest, FaultsOfTheBootRom) {
       {"short-answer=version", version, -3},
       {"unplug-at=version", version, -3},
       {"unplug-after-bytes=2", preamble, -4},
+      {"late-answer=version:50", version, 0},
+      {"late-answer=preamble:2500", preamble, -3},  // after the 2 s the echo may take
   };
   for (const auto &c : cases) {
     bench_handset(c.faults);

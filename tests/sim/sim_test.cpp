@@ -63,6 +63,8 @@ TEST(Faults, Parse) {
       {"unplug-after-bytes=100,unplug-at=data", true, "unplug-after-bytes=100,unplug-at=data"},
       {"short-answer=0x20,wrong-len=done,wrong-echo,wrong-image-id", true,
        "wrong-image-id,wrong-echo,short-answer=version,wrong-len=done"},
+      {"late-answer=select:250", true, "late-answer=select:250"},
+      {"late-answer=select", false, ""},
       {"status=version:0", false, ""},
       {"status=nothing:0x6D", false, ""},
       {"unplug-after-bytes=-1", false, ""},
