@@ -174,6 +174,14 @@ TEST_F(InprocTest, EnumerationListsPresentDevicesSorted) {
     EXPECT_EQ(GetVIDPIDFromDevicePath(p.data(), &vid, &pid), 0);
     EXPECT_EQ(ExtractInterfaceName(p.c_str(), name), 0);
   }
+  // A path longer than 259 characters would not fit the station's buffers: passed over.
+  plug(std::string(194, 'x'));  // a path of 259 characters
+  plug(std::string(195, 'y'));  // 260
+  seen.clear();
+  usb_enumerate(collect, &seen);
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[2], path(std::string(194, 'x')));
+  EXPECT_EQ(seen[2].size(), 259u);
   // A test that takes a device ends the pass with its result.
   auto take_first = [](const char *, void *) { return 1; };
   EXPECT_EQ(usb_enumerate(take_first, nullptr), 1);
