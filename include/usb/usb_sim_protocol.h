@@ -16,6 +16,7 @@
 //           its text answer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -43,6 +44,11 @@ inline void put32(uint8_t *p, uint32_t v) {
 inline uint32_t get32(const uint8_t *p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
+
+// Whole-buffer socket I/O for both ends of the wire: true when all n bytes moved before
+// timeout_ms (< 0: no bound) and the peer did not close.
+bool write_all(int fd, const void *data, size_t n, int timeout_ms);
+bool read_all(int fd, void *data, size_t n, int timeout_ms);
 
 // Sends one control command to the bench on socket_path; `answer` gets its text. The bench's
 // status (0 or -1), or -2 when no bench answers there.

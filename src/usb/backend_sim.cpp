@@ -8,12 +8,14 @@
 #include <cstdio>
 #include <sstream>
 
-#include "fd_io.h"
 #include "usb/usb_sim_protocol.h"
 #include "usb_backend.h"
 
 namespace usb_core {
 namespace {
+
+using usb_sim::read_all;
+using usb_sim::write_all;
 
 constexpr int kGraceMs = 5000;    // beyond the request's own time-out
 constexpr int kControlMs = 10000; // list, open and control answers
