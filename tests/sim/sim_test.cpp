@@ -363,6 +363,9 @@ TEST_F(BenchProcess, ExclusiveOpenAndUnplugOverTheSocket) {
   usb_dev_handle *h = usb_open(path.c_str());
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(usb_open(path.c_str()), nullptr);  // busy, as on Windows
+  std::string log = dir + "/busy.log";
+  EXPECT_EQ(run({NORVANE_CLI, "rom-version", "2-1"}, {"NORVANE_USB=sim:" + socket}, log), 1);
+  EXPECT_NE(read_file(log).find("busy"), std::string::npos) << read_file(log);
   EXPECT_EQ(usb_bulk_write(h, 0x02, "\x00\xD3\x02\x2B", 4, 2000), 4);
   char echo[4];
   EXPECT_EQ(usb_bulk_read(h, 0x81, echo, 4, 2000), 4);
