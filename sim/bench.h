@@ -1,6 +1,6 @@
 // The bench: the configured handsets on the in-process bus, their event lines, their files in
 // the bench's directory, and the control commands
-//   list | plug PORT | unplug PORT | reset PORT | status PORT | fault PORT SPEC
+//   list | plug PORT | unplug PORT | reset PORT | status PORT | fault PORT FAULTS
 #pragma once
 
 #include <functional>

@@ -48,8 +48,8 @@ std::string step_name(int step) {
   return buf;
 }
 
-bool parse_faults(const std::string &spec, fault_set &out, std::string &error) {
-  std::stringstream ss(spec);
+bool parse_faults(const std::string &text, fault_set &out, std::string &error) {
+  std::stringstream ss(text);
   std::string item;
   while (std::getline(ss, item, ',')) {
     item = trim(item);

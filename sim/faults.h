@@ -1,6 +1,6 @@
 // Every fault the bench can inject into a handset, in one place. A fault set comes from the
 // bench's configuration ("faults = ..." of a handset) or from the control command
-// "fault PORT SPEC" while running; SPEC is a comma-separated list of:
+// "fault PORT FAULTS" while running; FAULTS is a comma-separated list of:
 //   unplug-after-bytes=N   take (and answer) N bytes on the OUT pipe, then leave the bus at the
 //                          packet that would carry the count past N (whole packets only)
 //   unplug-at=STEP         leave the bus when command STEP arrives, before answering it
@@ -39,11 +39,11 @@ struct fault_set {
   std::optional<int> wrong_len;
   bool zero_grant = false;
 
-  std::string describe() const;  // the SPEC form, "" for none
+  std::string describe() const;  // the FAULTS form, "" for none
 };
 
-// Parses SPEC into `out` (adding to what it holds). false, with `error` set, for a bad item.
-bool parse_faults(const std::string &spec, fault_set &out, std::string &error);
+// Parses FAULTS into `out` (adding to what it holds). false, with `error` set, for a bad item.
+bool parse_faults(const std::string &text, fault_set &out, std::string &error);
 
 // STEP names: "version" -> 0x20 ... ; -1 for an unknown name.
 int parse_step(const std::string &name);

@@ -53,7 +53,7 @@ std::string read_file(const std::string &path) {
 
 TEST(Faults, Parse) {
   const struct {
-    const char *spec;
+    const char *faults;
     bool ok;
     const char *described;
   } cases[] = {
@@ -74,9 +74,9 @@ TEST(Faults, Parse) {
   for (const auto &c : cases) {
     sim::fault_set f;
     std::string error;
-    EXPECT_EQ(sim::parse_faults(c.spec, f, error), c.ok) << c.spec;
+    EXPECT_EQ(sim::parse_faults(c.faults, f, error), c.ok) << c.faults;
     if (c.ok) {
-      EXPECT_EQ(f.describe(), c.described) << c.spec;
+      EXPECT_EQ(f.describe(), c.described) << c.faults;
     } else {
       EXPECT_FALSE(error.empty());
     }
