@@ -64,6 +64,8 @@ bool parse_faults(const std::string &text, fault_set &out, std::string &error) {
       out = fault_set{};
     } else if (key == "unplug-after-bytes" && parse_number(value, UINT64_MAX, n)) {
       out.unplug_after_bytes = n;
+    } else if (key == "agent-unplug-after-bytes" && parse_number(value, UINT64_MAX, n)) {
+      out.agent_unplug_after_bytes = n;
     } else if (key == "unplug-at" && step >= 0) {
       out.unplug_at = step;
     } else if (key == "status") {
@@ -102,6 +104,8 @@ bool parse_faults(const std::string &text, fault_set &out, std::string &error) {
 std::string fault_set::describe() const {
   std::vector<std::string> items;
   if (unplug_after_bytes) items.push_back("unplug-after-bytes=" + std::to_string(*unplug_after_bytes));
+  if (agent_unplug_after_bytes)
+    items.push_back("agent-unplug-after-bytes=" + std::to_string(*agent_unplug_after_bytes));
   if (unplug_at) items.push_back("unplug-at=" + step_name(*unplug_at));
   for (auto &[s, code] : status) {
     char buf[8];

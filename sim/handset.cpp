@@ -1,6 +1,7 @@
 #include "handset.h"
 
 #include <cstdio>
+#include <optional>
 
 namespace sim {
 namespace {
@@ -23,8 +24,16 @@ class tracked_model final : public usb_inproc::device_model {
     came_(a);
     inner_->on_attach(a);
   }
+  // The agent's unplug-after-bytes fault: whatever the agent is, its cable is pulled here.
+  void unplug_after(std::optional<uint64_t> n) { unplug_after_ = n; }
   bool on_out_packet(usb_inproc::attachment &a, std::span<const uint8_t> p) override {
-    return inner_->on_out_packet(a, p);
+    if (unplug_after_ && bytes_ + p.size() > *unplug_after_) {
+      a.unplug();
+      return false;
+    }
+    if (!inner_->on_out_packet(a, p)) return false;
+    bytes_ += p.size();
+    return true;
   }
   void on_open(usb_inproc::attachment &a) override { inner_->on_open(a); }
   void on_close(usb_inproc::attachment &a) override { inner_->on_close(a); }
@@ -37,6 +46,8 @@ class tracked_model final : public usb_inproc::device_model {
   std::shared_ptr<usb_inproc::device_model> inner_;
   std::function<void(const std::shared_ptr<usb_inproc::attachment> &)> came_;
   std::function<void()> left_;
+  std::optional<uint64_t> unplug_after_;
+  uint64_t bytes_ = 0;  // taken on this stay
 };
 
 std::string json_string(const std::string &s) {
@@ -230,6 +241,10 @@ void handset::plug_as(role r) {
     }
   };
   auto model = std::make_shared<tracked_model>(inner, came, left);
+  if (r == role::agent) {
+    std::lock_guard<std::mutex> lock(m_);
+    model->unplug_after(faults_.agent_unplug_after_bytes);
+  }
   auto a = usb_inproc::plug(cfg_.port, vid, pid, model, cfg_.bus_number, cfg_.timing);
   char id[16];
   std::snprintf(id, sizeof id, "%04x:%04x", vid, pid);

@@ -64,6 +64,7 @@ TEST(Faults, Parse) {
       {"short-answer=0x20,wrong-len=done,wrong-echo,wrong-image-id", true,
        "wrong-image-id,wrong-echo,short-answer=version,wrong-len=done"},
       {"late-answer=select:250", true, "late-answer=select:250"},
+      {"agent-unplug-after-bytes=10", true, "agent-unplug-after-bytes=10"},
       {"late-answer=select", false, ""},
       {"status=version:0", false, ""},
       {"status=nothing:0x6D", false, ""},
@@ -191,6 +192,35 @@ TEST(Handset, TheAgentFactoryAnswersAfterTheDownloadAndAResetBringsTheBootRomBac
   h.reset();
   std::lock_guard<std::mutex> lock(m);
   EXPECT_NE(std::find(events.begin(), events.end(), "h-1: on the bus as the agent 1286:8111"), events.end());
+}
+
+TEST(Handset, TheAgentsCableIsPulledAfterTheConfiguredBytes) {
+  ASSERT_EQ(usb_use_backend("inproc"), 0);
+  sim::handset_config cfg;
+  cfg.port = "h-2";
+  std::string error;
+  ASSERT_TRUE(sim::parse_faults("agent-unplug-after-bytes=4", cfg.faults, error));
+  auto h = sim::handset::create(cfg, [](const sim::agent_boot &boot) {
+    return std::make_shared<test_agent>(boot.device, boot.dkb.size());
+  });
+  h->plug();
+  usb_dev_handle *d = usb_open("\\\\?\\usb#vid_8086&pid_d001#h-2#" USB_GUID_TEXT);
+  ASSERT_NE(d, nullptr);
+  std::vector<uint8_t> image(100, 1);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(download_dkb(d, nullptr, 0, image.data(), 100), 0);  // the boot ROM is not affected
+  testing::internal::GetCapturedStdout();
+  usb_close(d);
+  ASSERT_TRUE(eventually([&] {
+    return (d = usb_open("\\\\?\\usb#vid_1286&pid_8111#h-2#" USB_GUID_TEXT)) != nullptr;
+  }));
+  char buf[7];
+  EXPECT_EQ(usb_bulk_write(d, 0x02, "ping", 4, 1000), 4);
+  EXPECT_EQ(usb_bulk_read(d, 0x81, buf, 7, 1000), 7);
+  EXPECT_EQ(usb_bulk_write(d, 0x02, "ping", 4, 1000), -1);
+  EXPECT_EQ(usb_bulk_read(d, 0x81, buf, 7, 1000), -116);
+  usb_close(d);
+  EXPECT_EQ(h->current_role(), sim::handset::role::unplugged);
 }
 
 // Runs a program; its exit status, or -1.
