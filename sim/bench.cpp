@@ -21,6 +21,10 @@ void bench::start() {
     if (plugged_at_start_[i]) handsets_[i]->plug();
 }
 
+void bench::shutdown() {
+  for (auto &h : handsets_) h->unplug();
+}
+
 std::shared_ptr<handset> bench::find(const std::string &port) const {
   for (auto &h : handsets_)
     if (h->config().port == port) return h;

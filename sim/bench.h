@@ -1,6 +1,6 @@
 // The bench: the configured handsets on the in-process bus, their event lines, their files in
 // the bench's directory, and the control commands
-//   list | plug PORT | unplug PORT | reset PORT | status PORT | fault PORT SPEC
+//   list | plug PORT | unplug PORT | reset PORT | status PORT | fault PORT FAULTS
 #pragma once
 
 #include <functional>
@@ -24,7 +24,8 @@ class bench {
   bench(const bench_config &cfg, std::string dir, std::function<void(const std::string &)> print);
   ~bench();  // every handset leaves the bus
 
-  void start();  // plugs the handsets configured as plugged
+  void start();     // plugs the handsets configured as plugged
+  void shutdown();  // every handset leaves the bus: waiting requests end at once
   // One control command; its answer text (no trailing newline). 0, or -1 for a bad command.
   int control(const std::string &command, std::string &answer);
 

@@ -66,6 +66,7 @@ int run_bench(const std::string &socket_path, const std::string &dir, const std:
     int sig = 0;
     sigwait(&stop_signals, &sig);
     print(std::string("handset_bench: stopping on ") + (sig == SIGINT ? "SIGINT" : "SIGTERM"));
+    b.shutdown();
     server.stop();
   }
   print("handset_bench: stopped");

@@ -22,29 +22,8 @@ namespace {
 constexpr uint32_t kMaxOpenPayload = 1024;
 constexpr uint32_t kMaxTimeoutMs = 3600 * 1000;
 
-bool read_full(int fd, void *buf, size_t n) {
-  auto *p = static_cast<uint8_t *>(buf);
-  while (n > 0) {
-    ssize_t r = ::recv(fd, p, n, 0);
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    p += r;
-    n -= static_cast<size_t>(r);
-  }
-  return true;
-}
-
-bool write_full(int fd, const void *buf, size_t n) {
-  auto *p = static_cast<const uint8_t *>(buf);
-  while (n > 0) {
-    ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
-  return true;
-}
+bool read_full(int fd, void *buf, size_t n) { return usb_sim::read_all(fd, buf, n, -1); }
+bool write_full(int fd, const void *buf, size_t n) { return usb_sim::write_all(fd, buf, n, -1); }
 
 bool respond(int fd, int32_t status, const void *payload, uint32_t len) {
   uint8_t h[8];
@@ -214,6 +193,13 @@ void bench_server::serve(connection &c) {
         }
         break;
       }
+      case usb_sim::op_close:
+        if (dev) {
+          dev.reset();
+          print_(port + ": closed");
+        }
+        ok = respond(c.fd, 0, nullptr, 0);
+        break;
       case usb_sim::op_ctl: {
         std::string answer;
         int st = bench_.control(std::string(reinterpret_cast<char *>(buf.data()), len), answer);

@@ -1,6 +1,8 @@
 #include "bootrom_model.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstring>
 
 namespace sim {
@@ -41,7 +43,18 @@ bootrom_model::progress bootrom_model::state() const {
   return progress_;
 }
 
-void bootrom_model::on_attach(const std::shared_ptr<usb_inproc::attachment> &) {}
+void bootrom_model::on_attach(const std::shared_ptr<usb_inproc::attachment> &a) { attachment_ = a; }
+
+// A late answer leaves from a thread of its own, so that the host's writes go on meanwhile;
+// it is dropped if the device has left by then.
+void bootrom_model::send(usb_inproc::attachment &a, int step, std::vector<uint8_t> bytes) {
+  auto late = faults().late_answer;
+  if (!late || late->first != step) return a.send_in(bytes);
+  std::thread([weak = attachment_, bytes = std::move(bytes), ms = late->second] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    if (auto at = weak.lock()) at->send_in(bytes);
+  }).detach();
+}
 
 bool bootrom_model::on_out_packet(usb_inproc::attachment &a, std::span<const uint8_t> packet) {
   if (gone_) return true;
@@ -79,7 +92,7 @@ void bootrom_model::consume(usb_inproc::attachment &a) {
       auto f = faults();
       if (f.no_answer == step_preamble) continue;
       if (f.short_answer == step_preamble) echo.resize(3);
-      a.send_in(echo);
+      send(a, step_preamble, echo);
       continue;
     }
     if (avail < 8) break;
@@ -232,7 +245,7 @@ void bootrom_model::respond(usb_inproc::attachment &a, int step, uint8_t seq, ui
   if (f.wrong_len == step) r[5] = static_cast<uint8_t>(r[5] + 1);
   r.insert(r.end(), data.begin(), data.end());
   if (f.short_answer == step) r.resize(3);
-  a.send_in(r);
+  send(a, step, r);
 }
 
 }  // namespace sim

@@ -60,6 +60,7 @@ class bootrom_model final : public usb_inproc::device_model {
                uint32_t len);
   void respond(usb_inproc::attachment &a, int step, uint8_t seq, uint8_t status,
                std::vector<uint8_t> data);
+  void send(usb_inproc::attachment &a, int step, std::vector<uint8_t> bytes);
   void finish_image(usb_inproc::attachment &a, uint8_t seq);
   bool tim_is_default(const std::vector<uint8_t> &tim, uint32_t *dkb_size) const;
   bool fault_unplug(usb_inproc::attachment &a, int step);
@@ -79,6 +80,7 @@ class bootrom_model final : public usb_inproc::device_model {
   std::vector<uint8_t> image_;    // the image being received
   std::vector<uint8_t> tim_;
   bool gone_ = false;
+  std::weak_ptr<usb_inproc::attachment> attachment_;  // for answers sent late
 };
 
 }  // namespace sim

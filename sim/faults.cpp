@@ -48,8 +48,8 @@ std::string step_name(int step) {
   return buf;
 }
 
-bool parse_faults(const std::string &spec, fault_set &out, std::string &error) {
-  std::stringstream ss(spec);
+bool parse_faults(const std::string &text, fault_set &out, std::string &error) {
+  std::stringstream ss(text);
   std::string item;
   while (std::getline(ss, item, ',')) {
     item = trim(item);
@@ -64,6 +64,8 @@ bool parse_faults(const std::string &spec, fault_set &out, std::string &error) {
       out = fault_set{};
     } else if (key == "unplug-after-bytes" && parse_number(value, UINT64_MAX, n)) {
       out.unplug_after_bytes = n;
+    } else if (key == "agent-unplug-after-bytes" && parse_number(value, UINT64_MAX, n)) {
+      out.agent_unplug_after_bytes = n;
     } else if (key == "unplug-at" && step >= 0) {
       out.unplug_at = step;
     } else if (key == "status") {
@@ -77,6 +79,11 @@ bool parse_faults(const std::string &spec, fault_set &out, std::string &error) {
       out.wrong_echo = true;
     } else if (key == "short-answer" && step >= 0) {
       out.short_answer = step;
+    } else if (key == "late-answer") {
+      size_t colon = value.find(':');
+      int s = colon == std::string::npos ? -1 : parse_step(trim(value.substr(0, colon)));
+      ok = s >= 0 && parse_number(trim(value.substr(colon + 1)), 600000, n);
+      if (ok) out.late_answer = std::make_pair(s, static_cast<uint32_t>(n));
     } else if (key == "no-answer" && step >= 0) {
       out.no_answer = step;
     } else if (key == "wrong-len" && step >= 0) {
@@ -97,6 +104,8 @@ bool parse_faults(const std::string &spec, fault_set &out, std::string &error) {
 std::string fault_set::describe() const {
   std::vector<std::string> items;
   if (unplug_after_bytes) items.push_back("unplug-after-bytes=" + std::to_string(*unplug_after_bytes));
+  if (agent_unplug_after_bytes)
+    items.push_back("agent-unplug-after-bytes=" + std::to_string(*agent_unplug_after_bytes));
   if (unplug_at) items.push_back("unplug-at=" + step_name(*unplug_at));
   for (auto &[s, code] : status) {
     char buf[8];
@@ -107,6 +116,8 @@ std::string fault_set::describe() const {
   if (wrong_echo) items.push_back("wrong-echo");
   if (short_answer) items.push_back("short-answer=" + step_name(*short_answer));
   if (no_answer) items.push_back("no-answer=" + step_name(*no_answer));
+  if (late_answer)
+    items.push_back("late-answer=" + step_name(late_answer->first) + ":" + std::to_string(late_answer->second));
   if (wrong_len) items.push_back("wrong-len=" + step_name(*wrong_len));
   if (zero_grant) items.push_back("zero-grant");
   std::string r;

@@ -1,6 +1,7 @@
 #include "handset.h"
 
 #include <cstdio>
+#include <optional>
 
 namespace sim {
 namespace {
@@ -14,11 +15,25 @@ class silent_agent final : public usb_inproc::device_model {
 // Forwards to the model that answers and tells the handset when that stay ends.
 class tracked_model final : public usb_inproc::device_model {
  public:
-  tracked_model(std::shared_ptr<usb_inproc::device_model> inner, std::function<void()> left)
-      : inner_(std::move(inner)), left_(std::move(left)) {}
-  void on_attach(const std::shared_ptr<usb_inproc::attachment> &a) override { inner_->on_attach(a); }
+  tracked_model(std::shared_ptr<usb_inproc::device_model> inner,
+                std::function<void(const std::shared_ptr<usb_inproc::attachment> &)> came,
+                std::function<void()> left)
+      : inner_(std::move(inner)), came_(std::move(came)), left_(std::move(left)) {}
+  // The handset's state changes before any host can see the device.
+  void on_attach(const std::shared_ptr<usb_inproc::attachment> &a) override {
+    came_(a);
+    inner_->on_attach(a);
+  }
+  // The agent's unplug-after-bytes fault: whatever the agent is, its cable is pulled here.
+  void unplug_after(std::optional<uint64_t> n) { unplug_after_ = n; }
   bool on_out_packet(usb_inproc::attachment &a, std::span<const uint8_t> p) override {
-    return inner_->on_out_packet(a, p);
+    if (unplug_after_ && bytes_ + p.size() > *unplug_after_) {
+      a.unplug();
+      return false;
+    }
+    if (!inner_->on_out_packet(a, p)) return false;
+    bytes_ += p.size();
+    return true;
   }
   void on_open(usb_inproc::attachment &a) override { inner_->on_open(a); }
   void on_close(usb_inproc::attachment &a) override { inner_->on_close(a); }
@@ -29,7 +44,10 @@ class tracked_model final : public usb_inproc::device_model {
 
  private:
   std::shared_ptr<usb_inproc::device_model> inner_;
+  std::function<void(const std::shared_ptr<usb_inproc::attachment> &)> came_;
   std::function<void()> left_;
+  std::optional<uint64_t> unplug_after_;
+  uint64_t bytes_ = 0;  // taken on this stay
 };
 
 std::string json_string(const std::string &s) {
@@ -118,10 +136,17 @@ void handset::reset() {
     a = std::move(attachment_);
     if (a) modelled_done_ns_ += a->modelled_ns();
     role_ = role::leaving;
-    schedule(role::bootrom, cfg_.reenumerate_delay_ms);
   }
   event("reset");
+  leave_and_return(a, role::bootrom);
+}
+
+// The port is free once the old stay has left; only then may the next one be scheduled.
+// An unplug in between (role no longer leaving) cancels the return.
+void handset::leave_and_return(const std::shared_ptr<usb_inproc::attachment> &a, role next) {
   if (a) a->unplug();
+  std::lock_guard<std::mutex> lock(m_);
+  if (role_ == role::leaving) schedule(next, cfg_.reenumerate_delay_ms);
 }
 
 void handset::set_faults(const fault_set &f) {
@@ -143,9 +168,8 @@ void handset::booted(const std::vector<uint8_t> &tim, const std::vector<uint8_t>
     a = std::move(attachment_);
     if (a) modelled_done_ns_ += a->modelled_ns();
     role_ = role::leaving;
-    schedule(role::agent, cfg_.reenumerate_delay_ms);
   }
-  if (a) a->unplug();
+  leave_and_return(a, role::agent);
 }
 
 // Called with m_ held.
@@ -196,8 +220,17 @@ void handset::plug_as(role r) {
     inner = agent_ ? agent_(agent_boot{*this, tim_, dkb_}) : nullptr;
     if (!inner) inner = std::make_shared<silent_agent>();
   }
+  // Runs inside the plug below, while this call keeps the handset alive; taking a reference
+  // here could make the timer thread the last owner, which must never destroy the handset.
+  auto came = [this, r, rom](const std::shared_ptr<usb_inproc::attachment> &a) {
+    std::lock_guard<std::mutex> lock(m_);
+    if (rom) rom_ = rom;  // an agent's status still reports its download
+    ++plugs_;
+    attachment_ = a;
+    role_ = r;
+  };
   // A late detach of an old stay finds the new stay present and changes nothing.
-  auto model = std::make_shared<tracked_model>(inner, [self] {
+  auto left = [self] {
     auto h = self.lock();
     if (!h) return;
     std::lock_guard<std::mutex> lock(h->m_);
@@ -206,22 +239,20 @@ void handset::plug_as(role r) {
       h->attachment_.reset();
       if (h->role_ != role::leaving) h->role_ = role::unplugged;
     }
-  });
+  };
+  auto model = std::make_shared<tracked_model>(inner, came, left);
+  if (r == role::agent) {
+    std::lock_guard<std::mutex> lock(m_);
+    model->unplug_after(faults_.agent_unplug_after_bytes);
+  }
   auto a = usb_inproc::plug(cfg_.port, vid, pid, model, cfg_.bus_number, cfg_.timing);
   char id[16];
   std::snprintf(id, sizeof id, "%04x:%04x", vid, pid);
   if (!a) {
     event(std::string("cannot plug as ") + id + ": port in use");
     std::lock_guard<std::mutex> lock(m_);
-    role_ = role::unplugged;
+    if (!attachment_) role_ = role::unplugged;  // unless another plug of ours got there first
     return;
-  }
-  {
-    std::lock_guard<std::mutex> lock(m_);
-    attachment_ = a;
-    role_ = r;
-    if (rom) rom_ = rom;  // an agent's status still reports its download
-    ++plugs_;
   }
   event(std::string(r == role::agent ? "on the bus as the agent " : "on the bus as a boot ROM ") + id);
 }

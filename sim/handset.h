@@ -77,6 +77,7 @@ class handset : public std::enable_shared_from_this<handset> {
   handset(handset_config cfg, agent_factory agent, std::function<void(const std::string &)> ev);
   void event(const std::string &text) const;
   void booted(const std::vector<uint8_t> &tim, const std::vector<uint8_t> &dkb);
+  void leave_and_return(const std::shared_ptr<usb_inproc::attachment> &a, role next);
   void schedule(role next, int delay_ms);
   void timer_loop();
   void plug_as(role r);

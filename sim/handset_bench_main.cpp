@@ -1,5 +1,5 @@
 // handset_bench --socket PATH --dir DIR CONFIG
-// handset_bench ctl SOCKET list | plug PORT | unplug PORT | reset PORT | status PORT | fault PORT SPEC
+// handset_bench ctl SOCKET list | plug PORT | unplug PORT | reset PORT | status PORT | fault PORT FAULTS
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -12,7 +12,7 @@ int usage() {
   std::fprintf(stderr,
                "usage: handset_bench --socket PATH --dir DIR CONFIG\n"
                "       handset_bench ctl SOCKET list | plug PORT | unplug PORT | reset PORT |\n"
-               "                            status PORT | fault PORT SPEC\n");
+               "                            status PORT | fault PORT FAULTS\n");
   return 2;
 }
 

@@ -46,7 +46,7 @@ int usb_enumerate(usb_enum_test test, void *ctx);
 // Picks the backend as NORVANE_USB would ("libusb", "sim:PATH", "inproc"), for programs that
 // must use a given one whatever the environment says (the bench serves its in-process bus).
 // Must be called before any other usb_ call. 0, or -1 for an unknown name.
-int usb_use_backend(const char *spec);
+int usb_use_backend(const char *name);
 
 usb_dev_handle *usb_open(const char *filename);
 int usb_close(usb_dev_handle *dev);

@@ -52,7 +52,8 @@ class device_model {
  public:
   virtual ~device_model() = default;
 
-  // The device is on the bus; `a` is how it answers until it leaves. The model may keep `a`;
+  // The device is on the bus; `a` is how it answers until it leaves. Hosts see the device only
+  // after this returns. The model may keep `a`;
   // the bus drops its own reference to the model when the device leaves, which breaks the cycle.
   virtual void on_attach(const std::shared_ptr<attachment> &a) { (void)a; }
 

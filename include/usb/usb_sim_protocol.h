@@ -11,17 +11,19 @@
 // op WRITE: one OUT request of len bytes (1..65536). status: a request status (0 ok, -1 time-out,
 //           -2 gone, -3 overflow, -4 error); response len = bytes the device took, no payload.
 // op READ:  one IN request of up to len bytes. status as WRITE; payload = the bytes received.
+// op CLOSE: closes the device now (so that it can be opened again at once); status 0.
 // op CTL:   payload: a control command line ("list", "plug PORT", ...); status 0 or -1, payload
 //           its text answer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
 
 namespace usb_sim {
 
-enum op : uint32_t { op_list = 1, op_open = 2, op_write = 3, op_read = 4, op_ctl = 5 };
+enum op : uint32_t { op_list = 1, op_open = 2, op_write = 3, op_read = 4, op_ctl = 5, op_close = 6 };
 
 constexpr uint32_t max_payload = 65536;  // also the bound on a CTL command or answer
 
@@ -42,6 +44,11 @@ inline void put32(uint8_t *p, uint32_t v) {
 inline uint32_t get32(const uint8_t *p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
+
+// Whole-buffer socket I/O for both ends of the wire: true when all n bytes moved before
+// timeout_ms (< 0: no bound) and the peer did not close.
+bool write_all(int fd, const void *data, size_t n, int timeout_ms);
+bool read_all(int fd, void *data, size_t n, int timeout_ms);
 
 // Sends one control command to the bench on socket_path; `answer` gets its text. The bench's
 // status (0 or -1), or -2 when no bench answers there.

@@ -48,6 +48,9 @@ class attachment_impl final : public attachment,
     return !gone_;
   }
   uint64_t modelled_ns() const override { return modelled_ns_.load(); }
+  // Hosts see the device only once its model has been told it is attached.
+  bool ready() const { return ready_.load(); }
+  void set_ready() { ready_ = true; }
 
   void send_in(std::span<const uint8_t> data) override {
     std::lock_guard<std::mutex> lock(m_);
@@ -204,6 +207,7 @@ class attachment_impl final : public attachment,
   const int bus_, devnum_;
   const timing timing_;
   std::atomic<uint64_t> modelled_ns_{0};
+  std::atomic<bool> ready_{false};
   mutable std::mutex m_;
   std::condition_variable cv_;
   std::mutex callback_m_;  // one OUT callback at a time
@@ -265,6 +269,7 @@ std::shared_ptr<attachment> plug(const std::string &port, uint16_t vid, uint16_t
     b.ports[port] = a;
   }
   model->on_attach(a);
+  a->set_ready();
   return a;
 }
 
@@ -293,7 +298,8 @@ std::vector<port_info> list() {
   std::vector<port_info> out;
   std::lock_guard<std::mutex> lock(the_bus().m);
   for (auto &[n, a] : the_bus().ports)
-    out.push_back({n, a->vid(), a->pid(), a->bus_number(), a->device_number(), a->is_open()});
+    if (a->ready())
+      out.push_back({n, a->vid(), a->pid(), a->bus_number(), a->device_number(), a->is_open()});
   return out;
 }
 
@@ -305,7 +311,7 @@ std::unique_ptr<host_handle> host_open(const std::string &port, uint16_t vid, ui
     if (it == the_bus().ports.end()) return nullptr;
     a = it->second;
   }
-  if (a->vid() != vid || a->pid() != pid || !a->try_open()) return nullptr;
+  if (!a->ready() || a->vid() != vid || a->pid() != pid || !a->try_open()) return nullptr;
   return std::make_unique<host_handle_impl>(std::move(a));
 }
 

@@ -8,12 +8,14 @@
 #include <cstdio>
 #include <sstream>
 
-#include "fd_io.h"
 #include "usb/usb_sim_protocol.h"
 #include "usb_backend.h"
 
 namespace usb_core {
 namespace {
+
+using usb_sim::read_all;
+using usb_sim::write_all;
 
 constexpr int kGraceMs = 5000;    // beyond the request's own time-out
 constexpr int kControlMs = 10000; // list, open and control answers
@@ -89,7 +91,16 @@ bool exchange_text(int fd, uint32_t op, const std::string &payload, int32_t *sta
 class sim_device final : public open_device {
  public:
   sim_device(int fd, int bus, int devnum) : fd_(fd), bus_(bus), devnum_(devnum) {}
-  ~sim_device() override { ::close(fd_); }
+  // The bench closes the device before it answers, so a new open right after this succeeds.
+  ~sim_device() override {
+    if (!broken_) {
+      int32_t st = 0;
+      uint32_t n = 0;
+      if (send_request(fd_, usb_sim::op_close, 0, 0, nullptr, 0, kGraceMs))
+        read_response(fd_, &st, nullptr, 0, &n, kGraceMs);
+    }
+    ::close(fd_);
+  }
 
   xfer_status bulk_write(const uint8_t *data, int len, int timeout_ms, int *actual) override {
     if (broken_) return xfer_no_device;

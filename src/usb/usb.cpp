@@ -23,10 +23,10 @@ std::mutex g_backend_mutex;
 std::unique_ptr<backend> g_backend;
 bool g_backend_chosen = false;
 
-std::unique_ptr<backend> make_backend(const char *spec) {
-  if (!spec || !*spec || std::strcmp(spec, "libusb") == 0) return make_libusb_backend();
-  if (std::strcmp(spec, "inproc") == 0) return make_inproc_backend();
-  if (std::strncmp(spec, "sim:", 4) == 0 && spec[4]) return make_sim_backend(spec + 4);
+std::unique_ptr<backend> make_backend(const char *name) {
+  if (!name || !*name || std::strcmp(name, "libusb") == 0) return make_libusb_backend();
+  if (std::strcmp(name, "inproc") == 0) return make_inproc_backend();
+  if (std::strncmp(name, "sim:", 4) == 0 && name[4]) return make_sim_backend(name + 4);
   return nullptr;
 }
 
@@ -44,8 +44,8 @@ backend *current_backend() {
 
 using namespace usb_core;
 
-extern "C" int usb_use_backend(const char *spec) {
-  auto b = make_backend(spec);
+extern "C" int usb_use_backend(const char *name) {
+  auto b = make_backend(name);
   if (!b) return -1;
   std::lock_guard<std::mutex> lock(g_backend_mutex);
   g_backend = std::move(b);

@@ -256,6 +256,30 @@ TEST_F(RomcodeTest, ResponseChecks) {
   }
 }
 
+TEST_F(RomcodeTest, MessageChecks) {
+  bytes full = ok_response(0x2B, bytes(255, 'm'));
+  bytes bad_status = full, bad_len = full, other = full;
+  bad_status[3] = 0x99;
+  bad_len[5] = 254;
+  other[0] = 0x2A;
+  const struct {
+    const char *what;
+    std::optional<bytes> answer;
+    int result;
+  } cases[] = {
+      {"good", full, 0}, {"status", bad_status, -7}, {"len", bad_len, -6},
+      {"other opcode", other, -6}, {"no answer", std::nullopt, -3},
+  };
+  for (const auto &c : cases) {
+    peer([&](const command_peer::command &) { return c.answer; });
+    mvl_bootrom_response r;
+    EXPECT_EQ(mvl_romcode_get_message(dev, &r), c.result) << c.what;
+    usb_close(dev);
+    dev = nullptr;
+    usb_inproc::unplug_all();
+  }
+}
+
 TEST_F(RomcodeTest, VersionAndMessage) {
   peer([](const command_peer::command &c) -> std::optional<bytes> {
     if (c.cmd == 0x20) return ok_response(0x20, {'1', '0', '.', '3', 0x21, 0x12, 0x07, 0x20, 0xB0, 'V', 'A', 'T'});
@@ -299,6 +323,8 @@ TEST_F(RomcodeTest, FaultsOfTheBootRom) {
       {"short-answer=version", version, -3},
       {"unplug-at=version", version, -3},
       {"unplug-after-bytes=2", preamble, -4},
+      {"late-answer=version:50", version, 0},
+      {"late-answer=preamble:2500", preamble, -3},  // after the 2 s the echo may take
   };
   for (const auto &c : cases) {
     bench_handset(c.faults);
@@ -361,10 +387,11 @@ TEST_F(RomcodeTest, DownloadFailures) {
   struct download_case {
     const char *what;
     std::string faults;
-    bool own_tim;      // pass a zeroed TIM buffer ...
+    bool own_tim;      // pass a TIM buffer (zeroed, or the default one for tim_says bytes) ...
     uint32_t tim_size; // ... of this size (0: the default TIM is built after all)
     int result;
     std::string message;
+    uint32_t tim_says = 0;
   };
   bytes image = agent_image(5000);
   // Before the disconnect: two handshakes, the TIM, select, verify, two chunks and done.
@@ -382,10 +409,19 @@ TEST_F(RomcodeTest, DownloadFailures) {
       {"disconnect", "unplug-after-bytes=" + std::to_string(before_disconnect), false, 0, -4,
        "Error in disconnect\n"},
       {"first handshake", "status=version:0x6D", false, 0, -1, "Get version error: -7\n"},
+      {"agent image cut off", "unplug-after-bytes=" + std::to_string(kBytesBeforeSecondPreamble + 12 + 8 + 9 + 12),
+       false, 0, -4, "Error in download dkb -4\n"},
+      {"agent image of another size than the TIM says", "", true, 176, -7, "Error in download dkb -7\n", 4999},
   };
   for (const auto &c : cases) {
     bench_handset(c.faults, 4096);
     bytes tim(176, 0);
+    if (c.tim_says) {
+      uint32_t n = 0;
+      uint8_t *t = generate_default_tim_for_dkb(nullptr, c.tim_says, 0, &n);
+      std::memcpy(tim.data(), t, n);
+      std::free(t);
+    }
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     int r = download_dkb(dev, c.own_tim ? tim.data() : nullptr, c.tim_size, image.data(),

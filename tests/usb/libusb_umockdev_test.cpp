@@ -111,6 +111,9 @@ TEST(LibusbBackend, ReplaysABenchDownloadUnderUmockdev) {
       EXPECT_NE(read_file(log).find("Download complete"), std::string::npos) << read_file(log);
     }
   }
+  if (!HasFailure()) {
+    EXPECT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
+  }
 }
 
 }  // namespace

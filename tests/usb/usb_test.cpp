@@ -20,6 +20,12 @@ namespace {
 const std::string kCapture = ::testing::TempDir() + "usb_test_" + std::to_string(::getpid()) + ".pcap";
 const int kCaptureOn = ::setenv("NORVANE_USB_CAPTURE", kCapture.c_str(), 1);
 
+class remove_capture : public ::testing::Environment {
+ public:
+  void TearDown() override { std::remove(kCapture.c_str()); }
+};
+::testing::Environment *const kCleanUp = ::testing::AddGlobalTestEnvironment(new remove_capture);
+
 struct usbmon_record {
   char type;
   uint8_t ep, devnum;
@@ -168,6 +174,14 @@ TEST_F(InprocTest, EnumerationListsPresentDevicesSorted) {
     EXPECT_EQ(GetVIDPIDFromDevicePath(p.data(), &vid, &pid), 0);
     EXPECT_EQ(ExtractInterfaceName(p.c_str(), name), 0);
   }
+  // A path longer than 259 characters would not fit the station's buffers: passed over.
+  plug(std::string(194, 'x'));  // a path of 259 characters
+  plug(std::string(195, 'y'));  // 260
+  seen.clear();
+  usb_enumerate(collect, &seen);
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[2], path(std::string(194, 'x')));
+  EXPECT_EQ(seen[2].size(), 259u);
   // A test that takes a device ends the pass with its result.
   auto take_first = [](const char *, void *) { return 1; };
   EXPECT_EQ(usb_enumerate(take_first, nullptr), 1);

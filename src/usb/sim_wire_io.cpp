@@ -1,4 +1,5 @@
-#include "fd_io.h"
+// Socket I/O of the sim wire, bounded by a deadline.
+#include "usb/usb_sim_protocol.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -7,7 +8,7 @@
 #include <cerrno>
 #include <chrono>
 
-namespace usb_core {
+namespace usb_sim {
 namespace {
 
 using clock = std::chrono::steady_clock;
@@ -59,4 +60,4 @@ bool read_all(int fd, void *data, size_t n, int timeout_ms) {
   return true;
 }
 
-}  // namespace usb_core
+}  // namespace usb_sim
