@@ -1,0 +1,50 @@
+// Every fault the bench can inject into a handset, in one place. A fault set comes from the
+// bench's configuration ("faults = ..." of a handset) or from the control command
+// "fault PORT SPEC" while running; SPEC is a comma-separated list of:
+//   unplug-after-bytes=N   take (and answer) N bytes on the OUT pipe, then leave the bus at the
+//                          packet that would carry the count past N (whole packets only)
+//   unplug-at=STEP         leave the bus when command STEP arrives, before answering it
+//   status=STEP:CODE       answer STEP with boot ROM status CODE (e.g. status=version:0x6D)
+//   wrong-image-id         ask for the agent image first (select answers 0x444B4249)
+//   wrong-echo             echo the preamble as 00 D3 02 2A
+//   short-answer=STEP      send only the first 3 bytes of STEP's answer
+//   no-answer=STEP         send no answer to STEP
+//   wrong-len=STEP         answer STEP with a wrong data-length byte (same byte count)
+//   zero-grant             grant 0 bytes to every data header
+//   none                   clear all faults
+// STEP is one of: preamble, version, select, verify, header, data, done, disconnect, message,
+// or a hex opcode (0x20).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace sim {
+
+// The protocol step a command belongs to; the preamble is its own step (code 0x100).
+constexpr int step_preamble = 0x100;
+
+struct fault_set {
+  std::optional<uint64_t> unplug_after_bytes;
+  std::optional<int> unplug_at;
+  std::map<int, uint8_t> status;  // step -> boot ROM status
+  bool wrong_image_id = false;
+  bool wrong_echo = false;
+  std::optional<int> short_answer;
+  std::optional<int> no_answer;
+  std::optional<int> wrong_len;
+  bool zero_grant = false;
+
+  std::string describe() const;  // the SPEC form, "" for none
+};
+
+// Parses SPEC into `out` (adding to what it holds). false, with `error` set, for a bad item.
+bool parse_faults(const std::string &spec, fault_set &out, std::string &error);
+
+// STEP names: "version" -> 0x20 ... ; -1 for an unknown name.
+int parse_step(const std::string &name);
+std::string step_name(int step);
+
+}  // namespace sim

@@ -1,0 +1,256 @@
+#include "handset.h"
+
+#include <cstdio>
+
+namespace sim {
+namespace {
+
+// The agent until a real one is plugged in: takes everything, answers nothing.
+class silent_agent final : public usb_inproc::device_model {
+ public:
+  bool on_out_packet(usb_inproc::attachment &, std::span<const uint8_t>) override { return true; }
+};
+
+// Forwards to the model that answers and tells the handset when that stay ends.
+class tracked_model final : public usb_inproc::device_model {
+ public:
+  tracked_model(std::shared_ptr<usb_inproc::device_model> inner, std::function<void()> left)
+      : inner_(std::move(inner)), left_(std::move(left)) {}
+  void on_attach(const std::shared_ptr<usb_inproc::attachment> &a) override { inner_->on_attach(a); }
+  bool on_out_packet(usb_inproc::attachment &a, std::span<const uint8_t> p) override {
+    return inner_->on_out_packet(a, p);
+  }
+  void on_open(usb_inproc::attachment &a) override { inner_->on_open(a); }
+  void on_close(usb_inproc::attachment &a) override { inner_->on_close(a); }
+  void on_detach(usb_inproc::attachment &a) override {
+    inner_->on_detach(a);
+    left_();
+  }
+
+ private:
+  std::shared_ptr<usb_inproc::device_model> inner_;
+  std::function<void()> left_;
+};
+
+std::string json_string(const std::string &s) {
+  std::string r = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      r += '\\';
+      r += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      r += buf;
+    } else {
+      r += static_cast<char>(c);
+    }
+  }
+  return r + "\"";
+}
+
+const char *role_name(handset::role r) {
+  switch (r) {
+    case handset::role::bootrom: return "bootrom";
+    case handset::role::leaving: return "leaving";
+    case handset::role::agent: return "agent";
+    default: return "unplugged";
+  }
+}
+
+}  // namespace
+
+std::shared_ptr<handset> handset::create(handset_config cfg, agent_factory agent,
+                                         std::function<void(const std::string &)> events) {
+  std::shared_ptr<handset> h(new handset(std::move(cfg), std::move(agent), std::move(events)));
+  h->timer_ = std::thread([p = h.get()] { p->timer_loop(); });
+  return h;
+}
+
+handset::handset(handset_config cfg, agent_factory agent,
+                 std::function<void(const std::string &)> ev)
+    : cfg_(std::move(cfg)), agent_(std::move(agent)), events_(std::move(ev)), faults_(cfg_.faults) {}
+
+handset::~handset() {
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    stop_ = true;
+    cv_.notify_all();
+  }
+  if (timer_.joinable()) timer_.join();
+  std::shared_ptr<usb_inproc::attachment> a;
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    a = std::move(attachment_);
+  }
+  if (a) a->unplug();
+}
+
+void handset::event(const std::string &text) const {
+  if (events_) events_(cfg_.port + ": " + text);
+}
+
+void handset::plug() {
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    if (role_ != role::unplugged) return;
+    pending_ = false;
+  }
+  plug_as(role::bootrom);
+}
+
+void handset::unplug() {
+  std::shared_ptr<usb_inproc::attachment> a;
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    pending_ = false;
+    role_ = role::unplugged;
+    a = std::move(attachment_);
+  }
+  if (a) a->unplug();
+}
+
+void handset::reset() {
+  std::shared_ptr<usb_inproc::attachment> a;
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    a = std::move(attachment_);
+    role_ = role::leaving;
+    schedule(role::bootrom, cfg_.reenumerate_delay_ms);
+  }
+  event("reset");
+  if (a) a->unplug();
+}
+
+void handset::set_faults(const fault_set &f) {
+  std::shared_ptr<bootrom_model> rom;
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    faults_ = f;
+    rom = rom_;
+  }
+  if (rom) rom->set_faults(f);
+}
+
+void handset::booted(const std::vector<uint8_t> &tim, const std::vector<uint8_t> &dkb) {
+  std::shared_ptr<usb_inproc::attachment> a;
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    tim_ = tim;
+    dkb_ = dkb;
+    a = std::move(attachment_);
+    role_ = role::leaving;
+    schedule(role::agent, cfg_.reenumerate_delay_ms);
+  }
+  if (a) a->unplug();
+}
+
+// Called with m_ held.
+void handset::schedule(role next, int delay_ms) {
+  pending_ = true;
+  pending_role_ = next;
+  pending_at_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay_ms);
+  cv_.notify_all();
+}
+
+void handset::timer_loop() {
+  std::unique_lock<std::mutex> lock(m_);
+  while (!stop_) {
+    if (!pending_) {
+      cv_.wait(lock);
+      continue;
+    }
+    if (cv_.wait_until(lock, pending_at_, [&] { return stop_ || !pending_; })) continue;
+    pending_ = false;
+    role next = pending_role_;
+    lock.unlock();
+    plug_as(next);
+    lock.lock();
+  }
+}
+
+void handset::plug_as(role r) {
+  std::weak_ptr<handset> self = weak_from_this();
+  std::shared_ptr<usb_inproc::device_model> inner;
+  std::shared_ptr<bootrom_model> rom;
+  uint16_t vid = cfg_.rom.vid, pid = cfg_.rom.pid;
+  if (r == role::bootrom) {
+    bootrom_callbacks cb;
+    cb.event = [self](const std::string &t) {
+      if (auto h = self.lock()) h->event(t);
+    };
+    cb.boot = [self](const std::vector<uint8_t> &tim, const std::vector<uint8_t> &dkb) {
+      if (auto h = self.lock()) h->booted(tim, dkb);
+    };
+    rom = std::make_shared<bootrom_model>(cfg_.rom, [&] {
+      std::lock_guard<std::mutex> lock(m_);
+      return faults_;
+    }(), std::move(cb));
+    inner = rom;
+  } else {
+    vid = agent_vid;
+    pid = agent_pid;
+    inner = agent_ ? agent_(agent_boot{*this, tim_, dkb_}) : nullptr;
+    if (!inner) inner = std::make_shared<silent_agent>();
+  }
+  // A late detach of an old stay finds the new stay present and changes nothing.
+  auto model = std::make_shared<tracked_model>(inner, [self] {
+    auto h = self.lock();
+    if (!h) return;
+    std::lock_guard<std::mutex> lock(h->m_);
+    if (h->attachment_ && !h->attachment_->present()) {
+      h->attachment_.reset();
+      if (h->role_ != role::leaving) h->role_ = role::unplugged;
+    }
+  });
+  auto a = usb_inproc::plug(cfg_.port, vid, pid, model, cfg_.bus_number);
+  char id[16];
+  std::snprintf(id, sizeof id, "%04x:%04x", vid, pid);
+  if (!a) {
+    event(std::string("cannot plug as ") + id + ": port in use");
+    std::lock_guard<std::mutex> lock(m_);
+    role_ = role::unplugged;
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    attachment_ = a;
+    role_ = r;
+    if (rom) rom_ = rom;  // an agent's status still reports its download
+    ++plugs_;
+  }
+  event(std::string(r == role::agent ? "on the bus as the agent " : "on the bus as a boot ROM ") + id);
+}
+
+handset::role handset::current_role() const {
+  std::lock_guard<std::mutex> lock(m_);
+  return role_;
+}
+
+std::vector<uint8_t> handset::received_tim() const {
+  std::lock_guard<std::mutex> lock(m_);
+  return tim_;
+}
+
+std::vector<uint8_t> handset::received_dkb() const {
+  std::lock_guard<std::mutex> lock(m_);
+  return dkb_;
+}
+
+std::string handset::status_json() const {
+  std::lock_guard<std::mutex> lock(m_);
+  bootrom_model::progress p = rom_ ? rom_->state() : bootrom_model::progress{};
+  bool agent = role_ == role::agent;
+  char buf[512];
+  std::snprintf(buf, sizeof buf,
+                "\"role\":\"%s\",\"vid\":\"%04x\",\"pid\":\"%04x\",\"bus\":%d,\"device\":%d,"
+                "\"plugs\":%d,\"bytes_received\":%llu,\"tim_accepted\":%s,\"dkb_bytes\":%u,"
+                "\"dkb_accepted\":%s,\"agent_image_bytes\":%zu,\"faults\":",
+                role_name(role_), agent ? agent_vid : cfg_.rom.vid, agent ? agent_pid : cfg_.rom.pid,
+                cfg_.bus_number, attachment_ ? attachment_->device_number() : 0, plugs_,
+                static_cast<unsigned long long>(p.bytes_received), p.tim_accepted ? "true" : "false",
+                p.dkb_bytes, p.dkb_accepted ? "true" : "false", dkb_.size());
+  return "{\"port\":" + json_string(cfg_.port) + "," + buf + json_string(faults_.describe()) + "}";
+}
+
+}  // namespace sim

@@ -1,0 +1,300 @@
+// The handset bench: its configuration and faults, and handset_bench with norvane_cli end to
+// end over the sim: backend, several handsets at once.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_config.h"
+#include "faults.h"
+#include "usb/usb.h"
+#include "usb/usb_sim_protocol.h"
+
+extern char **environ;
+
+namespace {
+
+std::string temp_dir(const std::string &tag) {
+  std::string d = ::testing::TempDir() + "sim_" + tag + "_" + std::to_string(::getpid());
+  std::string cmd = "rm -rf '" + d + "' && mkdir -p '" + d + "'";
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  return d;
+}
+
+void write_file(const std::string &path, const std::string &content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string read_file(const std::string &path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+TEST(Faults, Parse) {
+  const struct {
+    const char *spec;
+    bool ok;
+    const char *described;
+  } cases[] = {
+      {"", true, ""},
+      {"zero-grant", true, "zero-grant"},
+      {"status=version:0x6D, no-answer=select", true, "status=version:0x6D,no-answer=select"},
+      {"unplug-after-bytes=100,unplug-at=data", true, "unplug-after-bytes=100,unplug-at=data"},
+      {"short-answer=0x20,wrong-len=done,wrong-echo,wrong-image-id", true,
+       "wrong-image-id,wrong-echo,short-answer=version,wrong-len=done"},
+      {"status=version:0", false, ""},
+      {"status=nothing:0x6D", false, ""},
+      {"unplug-after-bytes=-1", false, ""},
+      {"zero-grant=3", false, ""},
+      {"frobnicate", false, ""},
+  };
+  for (const auto &c : cases) {
+    sim::fault_set f;
+    std::string error;
+    EXPECT_EQ(sim::parse_faults(c.spec, f, error), c.ok) << c.spec;
+    if (c.ok) {
+      EXPECT_EQ(f.describe(), c.described) << c.spec;
+    } else {
+      EXPECT_FALSE(error.empty());
+    }
+  }
+}
+
+TEST(BenchConfig, Parse) {
+  std::string dir = temp_dir("config");
+  const struct {
+    std::string ini;
+    bool ok;
+  } cases[] = {
+      {"[h]\nport = 1-1\n", true},
+      {"[h]\nport = 1-1\nidentity = 1286:8104\ngrant = 512\nversion = 3.01\ndate = 0x1\n"
+       "processor = TAV\nprocessor_rev = 0xB0\nreenumerate_delay_ms = 10\nplugged = false\n"
+       "faults = zero-grant\nbus = 3\n",
+       true},
+      {"[bench]\ntiming = none\n", false},       // no handset
+      {"[h]\nidentity = 8086:d001\n", false},    // no port
+      {"[h]\nport = " + std::string(201, 'p') + "\n", false},
+      {"[h]\nport = 1-1\nidentity = 1286:8111\n", false},  // the agent's identity
+      {"[h]\nport = 1-1\ngrant = lots\n", false},
+      {"[h]\nport = 1-1\nversion = 3.1\n", false},
+      {"[h]\nport = 1-1\nfaults = frobnicate\n", false},
+      {"[a]\nport = 1-1\n[b]\nport = 1-1\n", false},
+      {"[h]\nport = 1-1\nbus = 0\n", false},
+  };
+  for (const auto &c : cases) {
+    std::string path = dir + "/bench.ini";
+    write_file(path, c.ini);
+    sim::bench_config cfg;
+    std::string error;
+    EXPECT_EQ(sim::load_bench_config(path, cfg, error), c.ok) << c.ini << error;
+  }
+  sim::bench_config cfg;
+  std::string error;
+  ASSERT_TRUE(sim::load_bench_config(NORVANE_SOURCE_DIR "/examples/bench.ini", cfg, error)) << error;
+  ASSERT_EQ(cfg.handsets.size(), 2u);
+  EXPECT_NE(cfg.handsets[0].handset.rom.vid, cfg.handsets[1].handset.rom.vid);
+}
+
+// Runs a program; its exit status, or -1.
+int run(const std::vector<std::string> &args, const std::vector<std::string> &env_add,
+        const std::string &out_file) {
+  std::vector<std::string> env;
+  for (char **e = environ; *e; ++e) env.push_back(*e);
+  env.insert(env.end(), env_add.begin(), env_add.end());
+  std::vector<char *> argv, envp;
+  for (auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+  argv.push_back(nullptr);
+  for (auto &e : env) envp.push_back(const_cast<char *>(e.c_str()));
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&fa, 1, 2);
+  pid_t pid;
+  int r = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&fa);
+  if (r != 0) return -1;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class BenchProcess : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = temp_dir("bench");
+    socket = dir + "/bench.sock";
+    std::string ini;
+    for (int i = 1; i <= 3; ++i)
+      ini += "[h" + std::to_string(i) + "]\nport = 2-" + std::to_string(i) + "\nidentity = " +
+             (i % 2 ? "8086:d001" : "1286:8104") + "\ngrant = " + std::to_string(1024 * i) +
+             "\nreenumerate_delay_ms = 20\n";
+    write_file(dir + "/bench.ini", ini);
+    std::vector<std::string> args = {HANDSET_BENCH, "--socket", socket, "--dir", dir + "/files",
+                                     dir + "/bench.ini"};
+    std::vector<char *> argv;
+    for (auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    std::string log = dir + "/bench.log";
+    posix_spawn_file_actions_addopen(&fa, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&fa, 1, 2);
+    ASSERT_EQ(posix_spawn(&bench_pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&fa);
+    ASSERT_TRUE(wait_for([&] {
+      std::string answer;
+      return usb_sim::control(socket.c_str(), "list", answer) == 0;
+    }));
+  }
+  void TearDown() override {
+    if (bench_pid > 0) {
+      ::kill(bench_pid, SIGTERM);
+      int status = 0;
+      waitpid(bench_pid, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read_file(dir + "/bench.log");
+    }
+  }
+  template <class F>
+  static bool wait_for(F f) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (f()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+  std::string status(const std::string &port) {
+    std::string answer;
+    usb_sim::control(socket.c_str(), ("status " + port).c_str(), answer);
+    return answer;
+  }
+
+  std::string dir, socket;
+  pid_t bench_pid = -1;
+};
+
+TEST_F(BenchProcess, DownloadsToSeveralHandsetsAtOnce) {
+  std::string image;
+  for (int i = 0; i < 50920; ++i) image += static_cast<char>(i * 13 + 1);
+  write_file(dir + "/agent.bin", image);
+  std::vector<std::thread> jobs;
+  int results[3] = {-1, -1, -1};
+  for (int i = 0; i < 3; ++i)
+    jobs.emplace_back([&, i] {
+      std::string port = "2-" + std::to_string(i + 1);
+      results[i] = run({NORVANE_CLI, "download", port, "--dkb", dir + "/agent.bin"},
+                       {"NORVANE_USB=sim:" + socket}, dir + "/cli" + std::to_string(i) + ".log");
+    });
+  for (auto &j : jobs) j.join();
+  for (int i = 0; i < 3; ++i) {
+    std::string port = "2-" + std::to_string(i + 1);
+    EXPECT_EQ(results[i], 0) << read_file(dir + "/cli" + std::to_string(i) + ".log");
+    EXPECT_TRUE(wait_for([&] { return status(port).find("\"role\":\"agent\"") != std::string::npos; }))
+        << status(port);
+    EXPECT_TRUE(read_file(dir + "/files/" + port + ".dkb") == image) << port;
+  }
+  std::string log = dir + "/list.log";
+  EXPECT_EQ(run({NORVANE_CLI, "list"}, {"NORVANE_USB=sim:" + socket}, log), 0);
+  EXPECT_NE(read_file(log).find("agent     1286 8111 2-3"), std::string::npos) << read_file(log);
+}
+
+TEST_F(BenchProcess, CaptureOfADownloadOpensInTshark) {
+  std::string image(3000, 'a');
+  write_file(dir + "/agent.bin", image);
+  std::string capture = dir + "/download.pcap";
+  ASSERT_EQ(run({NORVANE_CLI, "download", "2-2", "--dkb", dir + "/agent.bin"},
+                {"NORVANE_USB=sim:" + socket, "NORVANE_USB_CAPTURE=" + capture}, dir + "/cli.log"),
+            0)
+      << read_file(dir + "/cli.log");
+  std::string fields = dir + "/fields.txt";
+  ASSERT_EQ(run({"/usr/bin/tshark", "-r", capture, "-T", "fields", "-e", "usb.urb_type", "-e",
+                 "usb.endpoint_address", "-e", "usb.bus_id", "-e", "usb.urb_status", "-e",
+                 "usb.capdata"},
+                {}, fields),
+            0)
+      << read_file(fields);
+  // Preamble out and its echo, then get version (0x20) and its 12-byte answer.
+  const char *expect[] = {
+      "'S'\t0x02\t1\t-115\t00d3022b\n",
+      "'C'\t0x02\t1\t0\t\n",
+      "'S'\t0x81\t1\t-115\t\n",
+      "'C'\t0x81\t1\t0\t00d3022b\n",
+      "'S'\t0x02\t1\t-115\t2000000000000000\n",
+      "'C'\t0x02\t1\t0\t\n",
+      "'S'\t0x81\t1\t-115\t\n",
+      "'C'\t0x81\t1\t0\t20000000000c31302e3321120720b0564154\n",
+  };
+  std::string text = read_file(fields);
+  size_t pos = 0;
+  for (const char *line : expect) {
+    size_t at = text.find(line, pos);
+    ASSERT_NE(at, std::string::npos) << line << "\n" << text.substr(0, 600);
+    pos = at + std::strlen(line);
+  }
+}
+
+TEST_F(BenchProcess, CliMessages) {
+  write_file(dir + "/agent.bin", "x");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char *text;
+  } cases[] = {
+      {{"rom-version", "2-1"}, 0, "Version: 3.01"},
+      {{"rom-version", "9-9"}, 1, "no device on interface 9-9"},
+      {{"download", "2-1", "--dkb", dir + "/missing.bin"}, 1, "cannot read"},
+      {{"download", "2-1"}, 2, "needs --dkb"},
+      {{"bogus"}, 2, "usage"},
+  };
+  for (const auto &c : cases) {
+    std::vector<std::string> args = {NORVANE_CLI};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::string log = dir + "/cli.log";
+    EXPECT_EQ(run(args, {"NORVANE_USB=sim:" + socket}, log), c.status) << c.args[0];
+    EXPECT_NE(read_file(log).find(c.text), std::string::npos) << read_file(log);
+  }
+}
+
+TEST_F(BenchProcess, ExclusiveOpenAndUnplugOverTheSocket) {
+  ASSERT_EQ(usb_use_backend(("sim:" + socket).c_str()), 0);
+  std::string path = "\\\\?\\usb#vid_8086&pid_d001#2-1#" USB_GUID_TEXT;
+  usb_dev_handle *h = usb_open(path.c_str());
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(usb_open(path.c_str()), nullptr);  // busy, as on Windows
+  EXPECT_EQ(usb_bulk_write(h, 0x02, "\x00\xD3\x02\x2B", 4, 2000), 4);
+  char echo[4];
+  EXPECT_EQ(usb_bulk_read(h, 0x81, echo, 4, 2000), 4);
+  EXPECT_EQ(usb_bulk_read(h, 0x81, echo, 4, 50), -5);  // nothing more: time-out
+  std::string answer;
+  EXPECT_EQ(usb_sim::control(socket.c_str(), "unplug 2-1", answer), 0);
+  EXPECT_EQ(usb_bulk_read(h, 0x81, echo, 4, 2000), -116);
+  EXPECT_EQ(usb_bulk_write(h, 0x02, "abcd", 4, 2000), -1);
+  usb_close(h);
+  EXPECT_EQ(usb_open(path.c_str()), nullptr);  // gone
+  EXPECT_EQ(usb_sim::control(socket.c_str(), "plug 2-1", answer), 0);
+  h = usb_open(path.c_str());
+  EXPECT_NE(h, nullptr);
+  usb_close(h);
+  EXPECT_EQ(usb_sim::control(socket.c_str(), "unplug 7-7", answer), -1);
+  EXPECT_EQ(usb_sim::control(socket.c_str(), "fault 2-1 frobnicate", answer), -1);
+  EXPECT_EQ(usb_sim::control(socket.c_str(), "fault 2-1 zero-grant", answer), 0);
+  EXPECT_NE(answer.find("\"faults\":\"zero-grant\""), std::string::npos) << answer;
+}
+
+}  // namespace
