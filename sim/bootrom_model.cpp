@@ -121,18 +121,23 @@ void bootrom_model::command(usb_inproc::attachment &a, uint8_t cmd, uint8_t seq,
       uint32_t id = (wanted_ == 0) != swap ? kTimh : kDkbi;
       put_le32(data, id);
       image_.clear();
+      next_seq_ = 1;
       return respond(a, cmd, seq, 0, data);
     }
     case 0x27:  // verify image
       return respond(a, cmd, seq, 0, {});
     case 0x2A: {  // data header: grant what fits
-      uint32_t remaining = len >= 4 ? le32(payload) : 0;
+      if (seq != next_seq_ || len != 4) return respond(a, cmd, seq, kDownloadError, {0, 0, 0, 0});
+      uint32_t remaining = le32(payload);
       chunk_ = faults().zero_grant ? 0 : std::min(s_.grant_size, remaining);
       put_le32(data, chunk_);
       return respond(a, cmd, seq, 0, data);
     }
-    case 0x22:  // data
-      if (len != chunk_) return respond(a, cmd, seq, kDownloadError, {});
+    case 0x22:  // data: the header's sequence number + 1, exactly the granted bytes
+      if (len != chunk_ || seq != static_cast<uint8_t>(next_seq_ + 1))
+        return respond(a, cmd, seq, kDownloadError, {});
+      next_seq_ = static_cast<uint8_t>(next_seq_ + 2);
+      chunk_ = 0;
       image_.insert(image_.end(), payload, payload + len);
       if (wanted_ == 1) {
         std::lock_guard<std::mutex> lock(m_);
@@ -140,6 +145,7 @@ void bootrom_model::command(usb_inproc::attachment &a, uint8_t cmd, uint8_t seq,
       }
       return respond(a, cmd, seq, 0, {});
     case 0x30:  // done
+      if (seq != 0) return respond(a, cmd, seq, kDownloadError, {});
       return finish_image(a, seq);
     case 0x2B:  // get message: a full answer with no message in it
       data.assign(255, 0);

@@ -3,7 +3,8 @@
 // (0x54494D48) and then the agent image (0x444B4249), grants chunks of at most grant_size
 // bytes (less when less remains), checks the TIM against the default TIM the station builds
 // (every field; the agent's image_size against the bytes then sent) and refuses a wrong one
-// with status 0x6A (a wrong agent length with 0x91), and on disconnect hands what it
+// with status 0x6A (a wrong agent length with 0x91; so are data headers and data out of
+// sequence, and data of another size than granted), and on disconnect hands what it
 // received to the handset. Faults: faults.h.
 #pragma once
 
@@ -72,7 +73,8 @@ class bootrom_model final : public usb_inproc::device_model {
   std::vector<uint8_t> pending_;  // bytes of a command not complete yet
   bool preamble_seen_ = false;
   int wanted_ = 0;                // 0: the TIM, 1: the agent image, 2: both received
-  uint32_t chunk_ = 0;            // the last grant
+  uint32_t chunk_ = 0;            // the last grant, until its data arrives
+  uint8_t next_seq_ = 1;          // of the next data header; its data carries one more
   uint32_t dkb_size_ = 0;         // from the accepted TIM
   std::vector<uint8_t> image_;    // the image being received
   std::vector<uint8_t> tim_;

@@ -348,11 +348,21 @@ TEST_F(RomcodeTest, DownloadThroughTheBootRomAndBackAsAgent) {
   std::remove(file.c_str());
 }
 
+TEST_F(RomcodeTest, OneByteGrantsWrapTheSequenceThroughTheBootRom) {
+  auto h = bench_handset("", 1);  // 176 and 300 chunks: both images wrap
+  bytes image = agent_image(300);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(download_dkb(dev, nullptr, 0, image.data(), 300), 0);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(h->received_dkb(), image);
+}
+
 TEST_F(RomcodeTest, DownloadFailures) {
   struct download_case {
     const char *what;
     std::string faults;
-    bool own_tim;      // send a TIM that is not the default one
+    bool own_tim;      // pass a zeroed TIM buffer ...
+    uint32_t tim_size; // ... of this size (0: the default TIM is built after all)
     int result;
     std::string message;
   };
@@ -360,24 +370,25 @@ TEST_F(RomcodeTest, DownloadFailures) {
   // Before the disconnect: two handshakes, the TIM, select, verify, two chunks and done.
   uint64_t before_disconnect = kBytesBeforeSecondPreamble + 12 + 8 + 9 + (12 + 8 + 4096) + (12 + 8 + 904) + 8;
   const download_case cases[] = {
-      {"wrong image asked for", "wrong-image-id", false, -1,
+      {"wrong image asked for", "wrong-image-id", false, 0, -1,
        "Unexpected identifier in select image: 444B4249 54494D48\nError in download tim -1\n"},
-      {"TIM refused", "", true, -7, "Error in download tim -7\n"},
-      {"verify", "status=verify:0x02", false, -1, "Verify image error: -7\nError in download tim -1\n"},
-      {"select", "status=select:0x98", false, -1, "Select image error: -7\nError in download tim -1\n"},
+      {"TIM refused", "", true, 176, -7, "Error in download tim -7\n"},
+      {"TIM buffer of size 0", "", true, 0, 0, ""},
+      {"verify", "status=verify:0x02", false, 0, -1, "Verify image error: -7\nError in download tim -1\n"},
+      {"select", "status=select:0x98", false, 0, -1, "Select image error: -7\nError in download tim -1\n"},
       {"second handshake", "unplug-after-bytes=" + std::to_string(kBytesBeforeSecondPreamble),
-       false, -1, "Send PREMBLE error: -4\n"},
-      {"zero grant", "zero-grant", false, -6, "Error in download tim -6\n"},
-      {"disconnect", "unplug-after-bytes=" + std::to_string(before_disconnect), false, -4,
+       false, 0, -1, "Send PREMBLE error: -4\n"},
+      {"zero grant", "zero-grant", false, 0, -6, "Error in download tim -6\n"},
+      {"disconnect", "unplug-after-bytes=" + std::to_string(before_disconnect), false, 0, -4,
        "Error in disconnect\n"},
-      {"first handshake", "status=version:0x6D", false, -1, "Get version error: -7\n"},
+      {"first handshake", "status=version:0x6D", false, 0, -1, "Get version error: -7\n"},
   };
   for (const auto &c : cases) {
     bench_handset(c.faults, 4096);
     bytes tim(176, 0);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    int r = download_dkb(dev, c.own_tim ? tim.data() : nullptr, c.own_tim ? 176 : 0, image.data(),
+    int r = download_dkb(dev, c.own_tim ? tim.data() : nullptr, c.tim_size, image.data(),
                          static_cast<uint32_t>(image.size()));
     std::string err = testing::internal::GetCapturedStderr();
     testing::internal::GetCapturedStdout();

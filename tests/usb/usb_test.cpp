@@ -28,8 +28,11 @@ struct usbmon_record {
   std::vector<uint8_t> data;
 };
 
-std::vector<usbmon_record> read_capture(int devnum) {
+// The records of device `devnum` from record number `from` on (device numbers come back
+// after 127 plugs, so a test reads only its own part of the capture).
+std::vector<usbmon_record> read_capture(int devnum, size_t from = 0, size_t *total = nullptr) {
   std::vector<usbmon_record> out;
+  size_t index = 0;
   char err[PCAP_ERRBUF_SIZE];
   pcap_t *p = pcap_open_offline(kCapture.c_str(), err);
   if (!p) return out;
@@ -47,8 +50,10 @@ std::vector<usbmon_record> read_capture(int devnum) {
     std::memcpy(&r.len_cap, d + 36, 4);
     EXPECT_EQ(h->caplen, 64 + r.len_cap);  // one record never holds another's bytes
     r.data.assign(d + 64, d + h->caplen);
-    if (r.devnum == devnum) out.push_back(r);
+    if (r.devnum == devnum && index >= from) out.push_back(r);
+    ++index;
   }
+  if (total) *total = index;
   pcap_close(p);
   return out;
 }
@@ -201,6 +206,8 @@ TEST_F(InprocTest, OpenAcceptsOnlyExactPresentPathsAndIsExclusive) {
 }
 
 TEST_F(InprocTest, WritesArriveInPacketsWithoutZeroLengthOnes) {
+  size_t start = 0;
+  read_capture(-1, 0, &start);
   auto r = plug("p");
   usb_dev_handle *h = usb_open(path("p").c_str());
   ASSERT_NE(h, nullptr);
@@ -220,7 +227,7 @@ TEST_F(InprocTest, WritesArriveInPacketsWithoutZeroLengthOnes) {
                          [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; }));
   // The requests, as the capture shows them: 65,536 x 3 + 3,392, then 1,024.
   std::vector<uint32_t> requests;
-  for (auto &rec : read_capture(r->at->device_number()))
+  for (auto &rec : read_capture(r->at->device_number(), start))
     if (rec.type == 'S' && rec.ep == 0x02) {
       requests.push_back(rec.length);
       EXPECT_EQ(rec.status, -115);
@@ -231,6 +238,8 @@ TEST_F(InprocTest, WritesArriveInPacketsWithoutZeroLengthOnes) {
 }
 
 TEST_F(InprocTest, ReadsWaitForExactlyTheSizeAcrossShortTransfers) {
+  size_t start = 0;
+  read_capture(-1, 0, &start);
   auto r = plug("p");
   usb_dev_handle *h = usb_open(path("p").c_str());
   ASSERT_NE(h, nullptr);
@@ -248,7 +257,7 @@ TEST_F(InprocTest, ReadsWaitForExactlyTheSizeAcrossShortTransfers) {
   EXPECT_EQ(usb_bulk_read(h, 0x81, buf, 4, 1000), -5);
   // The captured IN completions: the data, a time-out, an overflow.
   std::vector<std::pair<int32_t, uint32_t>> completions;
-  for (auto &rec : read_capture(r->at->device_number()))
+  for (auto &rec : read_capture(r->at->device_number(), start))
     if (rec.type == 'C' && rec.ep == 0x81) completions.emplace_back(rec.status, rec.len_cap);
   const std::vector<std::pair<int32_t, uint32_t>> expect = {
       {0, 4}, {0, 4}, {0, 4}, {-2, 0}, {-75, 4}};
@@ -303,6 +312,81 @@ TEST_F(InprocTest, RefusedPacketsTimeOutOrGoOnWhenWoken) {
   EXPECT_EQ(usb_bulk_write(h, 0x02, "abcd", 4, 60000), 4);
   t.join();
   usb_close(h);
+}
+
+// Answers every OUT packet with the same bytes.
+class echo_device : public usb_inproc::device_model {
+ public:
+  bool on_out_packet(usb_inproc::attachment &a, std::span<const uint8_t> p) override {
+    a.send_in(p);
+    return true;
+  }
+};
+
+TEST_F(InprocTest, UnplugAtAnyMomentGivesOnlyTheDocumentedResults) {
+  // A handset pulled while a station thread is in the middle of its transfers.
+  for (int round = 0; round < 200; ++round) {
+    ASSERT_NE(usb_inproc::plug("chaos", 0x1286, 0x8111, std::make_shared<echo_device>()), nullptr);
+    usb_dev_handle *h = usb_open(path("chaos", "vid_1286&pid_8111").c_str());
+    ASSERT_NE(h, nullptr);
+    std::atomic<bool> gone{false};
+    std::thread puller([&] {
+      for (int i = 0; i < round % 17; ++i) std::this_thread::yield();
+      usb_inproc::unplug("chaos");
+      gone = true;
+    });
+    char out[1000], in[1000];
+    std::memset(out, round, sizeof out);
+    for (;;) {
+      bool was_gone = gone.load();
+      int w = usb_bulk_write(h, 0x02, out, sizeof out, 5000);
+      int r = w == 1000 ? usb_bulk_read(h, 0x81, in, sizeof in, 5000) : -116;
+      ASSERT_TRUE(w == 1000 || w == -1) << w;
+      ASSERT_TRUE(r == 1000 || r == -116) << r;
+      if (was_gone) {
+        ASSERT_EQ(w, -1);  // once gone, always gone
+      }
+      if (w < 0 || r < 0) break;
+      ASSERT_EQ(std::memcmp(in, out, sizeof in), 0);
+    }
+    puller.join();
+    EXPECT_EQ(usb_bulk_read(h, 0x81, in, 4, 10), -116);
+    usb_close(h);
+  }
+}
+
+TEST_F(InprocTest, CaptureRecordsOfSeveralThreadsStayWhole) {
+  size_t start = 0;
+  read_capture(-1, 0, &start);
+  std::vector<std::thread> threads;
+  std::vector<int> devnums;
+  for (int t = 0; t < 4; ++t) {
+    auto a = usb_inproc::plug("cap" + std::to_string(t), 0x1286, 0x8111, std::make_shared<echo_device>());
+    ASSERT_NE(a, nullptr);
+    devnums.push_back(a->device_number());
+  }
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([t] {
+      usb_dev_handle *h = usb_open(path("cap" + std::to_string(t), "vid_1286&pid_8111").c_str());
+      ASSERT_NE(h, nullptr);
+      std::vector<char> buf(700, static_cast<char>('a' + t));
+      for (int i = 0; i < 50; ++i) {
+        EXPECT_EQ(usb_bulk_write(h, 0x02, buf.data(), 700, 5000), 700);
+        EXPECT_EQ(usb_bulk_read(h, 0x81, buf.data(), 700, 5000), 700);
+      }
+      usb_close(h);
+    });
+  for (auto &t : threads) t.join();
+  for (int t = 0; t < 4; ++t) {
+    auto records = read_capture(devnums[t], start);
+    // Each request: S then C of the same id; the data is this thread's only.
+    int out_data = 0;
+    for (auto &r : records) {
+      for (uint8_t b : r.data) ASSERT_EQ(b, 'a' + t);
+      if (r.type == 'S' && r.ep == 0x02) out_data += static_cast<int>(r.data.size());
+    }
+    EXPECT_EQ(out_data, 50 * 700);
+  }
 }
 
 TEST(FixedResults, DoNothing) {
