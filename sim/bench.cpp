@@ -1,20 +1,26 @@
 #include "bench.h"
 
 #include <cstdio>
+#include <iomanip>
 #include <sstream>
 
 namespace sim {
 
 bench::bench(const bench_config &cfg, std::string dir, std::function<void(const std::string &)> print)
-    : dir_(std::move(dir)), print_(std::move(print)) {
-  auto factory = bench_agent_factory(dir_);
+    : dir_(std::move(dir)), print_(std::move(print)), agents_(std::make_unique<bench_agents>(dir_)) {
   for (const auto &h : cfg.handsets) {
-    handsets_.push_back(handset::create(h.handset, factory, print_));
+    std::string why;
+    if (!agents_->add(h.handset.port, h.nand, why) && error_.empty()) error_ = why;
+    for (const auto &f : h.nand_faults) agents_->inject(h.handset.port, f);
+    handsets_.push_back(handset::create(h.handset, agents_->factory(h.handset.port), print_));
     plugged_at_start_.push_back(h.plugged);
   }
 }
 
-bench::~bench() { handsets_.clear(); }
+bench::~bench() {
+  handsets_.clear();
+  agents_.reset();
+}
 
 void bench::start() {
   for (size_t i = 0; i < handsets_.size(); ++i)
@@ -66,11 +72,37 @@ int bench::control(const std::string &command, std::string &answer) {
     }
     h->set_faults(f);
     print_(port + ": faults " + (f.describe().empty() ? "none" : f.describe()));
+  } else if (verb == "read") {
+    std::istringstream args(rest);
+    unsigned long long start = 0, end = 0;
+    std::string file;
+    args >> std::setbase(0) >> start >> end >> file;
+    std::string error;
+    if (file.empty() || start > 0xFFFFFFFFull || end > 0xFFFFFFFFull) {
+      answer = "usage: read PORT START END FILE";
+      return -1;
+    }
+    if (!agents_->read(port, uint32_t(start), uint32_t(end), file, error)) {
+      answer = error;
+      return -1;
+    }
+    answer = "read " + std::to_string(end - start) + " bytes to " + file;
+    return 0;
+  } else if (verb == "nand-fault") {
+    std::vector<nand_fault> faults;
+    std::string error;
+    if (!parse_nand_faults(rest, faults, error)) {
+      answer = error;
+      return -1;
+    }
+    for (auto &f : faults) agents_->inject(port, f);
+    print_(port + ": NAND faults" + rest);
   } else if (verb != "status") {
     answer = "unknown command \"" + verb + "\"";
     return -1;
   }
-  answer = h->status_json();
+  std::string s = h->status_json();
+  answer = s.substr(0, s.size() - 1) + ",\"agent\":" + agents_->status_json(port) + "}";
   return 0;
 }
 

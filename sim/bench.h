@@ -1,6 +1,8 @@
 // The bench: the configured handsets on the in-process bus, their event lines, their files in
 // the bench's directory, and the control commands
-//   list | plug PORT | unplug PORT | reset PORT | status PORT | fault PORT FAULTS
+//   list | plug PORT | unplug PORT | reset PORT | status PORT | fault PORT SPEC
+//   read PORT START END FILE       the flash through the agent's BBM mapping, data bytes only
+//   nand-fault PORT SPEC           NAND failures from now on (bench_agent.h)
 #pragma once
 
 #include <functional>
@@ -9,14 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "bench_agent.h"
 #include "bench_config.h"
 #include "handset.h"
 
 namespace sim {
-
-// The agent that answers on a handset that booted its agent image. The bench's default is
-// the silent stub of handset.h; bench_agent.cpp is where the agent on the sim board plugs in.
-agent_factory bench_agent_factory(const std::string &dir);
 
 class bench {
  public:
@@ -24,6 +23,11 @@ class bench {
   bench(const bench_config &cfg, std::string dir, std::function<void(const std::string &)> print);
   ~bench();  // every handset leaves the bus
 
+  // false with `error` set when a handset's NAND file cannot be opened.
+  bool ready(std::string &error) const {
+    error = error_;
+    return error_.empty();
+  }
   void start();     // plugs the handsets configured as plugged
   void shutdown();  // every handset leaves the bus: waiting requests end at once
   // One control command; its answer text (no trailing newline). 0, or -1 for a bad command.
@@ -33,7 +37,9 @@ class bench {
   std::shared_ptr<handset> find(const std::string &port) const;
 
   std::string dir_;
+  std::string error_;
   std::function<void(const std::string &)> print_;
+  std::unique_ptr<bench_agents> agents_;
   std::vector<std::shared_ptr<handset>> handsets_;
   std::vector<bool> plugged_at_start_;
 };

@@ -1,5 +1,9 @@
 #include "bench_config.h"
 
+#include <sstream>
+
+#include "bench_agent.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -90,6 +94,37 @@ bool handset_section(dictionary *d, const std::string &sec, bench_handset_config
     int b = iniparser_getboolean(d, k.c_str(), -1);
     if (b < 0) return bad("plugged");
     h.plugged = b != 0;
+  }
+  if (const char *v = value(d, sec, "nand_id")) {
+    std::stringstream in(v);
+    std::string byte;
+    int i = 0;
+    while (std::getline(in, byte, ':') && i < 5) {
+      if (!number(("0x" + byte).c_str(), 0xFF, n) || byte.size() > 2) return bad("nand_id");
+      h.nand.id[i++] = static_cast<uint8_t>(n);
+    }
+    nand_geometry g;
+    if (i < 4 || !geometry_from_id(h.nand.id, &g)) return bad("nand_id");
+  }
+  if (const char *v = value(d, sec, "chip_selects")) {
+    if (!number(v, 2, n) || n < 1) return bad("chip_selects");
+    h.nand.chip_selects = static_cast<uint32_t>(n);
+  }
+  if (const char *v = value(d, sec, "bad_blocks")) {
+    std::stringstream in(v);
+    std::string b;
+    while (std::getline(in, b, ',')) {
+      while (!b.empty() && b.front() == ' ') b.erase(b.begin());
+      if (!number(b.c_str(), 0xFFFF, n)) return bad("bad_blocks");
+      h.nand.factory_bad_blocks.push_back(static_cast<uint32_t>(n));
+    }
+  }
+  if (const char *v = value(d, sec, "nand_faults")) {
+    std::string why;
+    if (!parse_nand_faults(v, h.nand_faults, why)) {
+      error = "[" + sec + "] " + why;
+      return false;
+    }
   }
   if (const char *v = value(d, sec, "faults")) {
     std::string why;

@@ -14,18 +14,25 @@
 //   reenumerate_delay_ms = 100     ; from disconnect or reset until back on the bus
 //   plugged = true                 ; on the bus from the start
 //   faults = zero-grant            ; faults.h
+//   nand_id = ec:f1:00:95:40       ; the NAND's ID bytes (geometry follows them)
+//   chip_selects = 1               ; 1 or 2
+//   bad_blocks = 5,9               ; factory bad blocks (marked on a new NAND file)
+//   nand_faults = program:blocks=10;erase:after=100;read:random=1000@7   ; bench_agent.h
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "handset.h"
+#include "nand_chip.h"
 
 namespace sim {
 
 struct bench_handset_config {
   handset_config handset;
   bool plugged = true;
+  nand_config nand;
+  std::vector<nand_fault> nand_faults;
 };
 
 struct bench_config {

@@ -56,6 +56,10 @@ int run_bench(const std::string &socket_path, const std::string &dir, const std:
   int status = 0;
   {
     bench b(cfg, dir, print);
+    if (!b.ready(error)) {
+      std::fprintf(stderr, "handset_bench: %s\n", error.c_str());
+      return 1;
+    }
     bench_server server(b, socket_path, print);
     if (!server.start(error)) {
       std::fprintf(stderr, "handset_bench: %s\n", error.c_str());

@@ -1,5 +1,6 @@
 // handset_bench --socket PATH --dir DIR CONFIG
-// handset_bench ctl SOCKET list | plug PORT | unplug PORT | reset PORT | status PORT | fault PORT FAULTS
+// handset_bench ctl SOCKET list | plug PORT | unplug PORT | reset PORT | status PORT | fault PORT SPEC
+//                          | read PORT START END FILE | nand-fault PORT SPEC
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -12,7 +13,8 @@ int usage() {
   std::fprintf(stderr,
                "usage: handset_bench --socket PATH --dir DIR CONFIG\n"
                "       handset_bench ctl SOCKET list | plug PORT | unplug PORT | reset PORT |\n"
-               "                            status PORT | fault PORT FAULTS\n");
+               "                            status PORT | fault PORT SPEC |\n"
+               "                            read PORT START END FILE | nand-fault PORT SPEC\n");
   return 2;
 }
 

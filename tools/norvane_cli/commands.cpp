@@ -7,6 +7,10 @@
 #include <cstring>
 #include <vector>
 
+#include <fstream>
+#include <iterator>
+
+#include "agent/agent_image.h"
 #include "libromcode/libromcode.h"
 #include "usb/usb.h"
 
@@ -127,10 +131,23 @@ int rom_version(const std::string &name) {
 }
 
 int download(const std::string &name, const char *tim_file, const std::string &dkb_file) {
-  if (!readable(dkb_file.c_str()) || (tim_file && !readable(tim_file))) return 1;
+  if ((!dkb_file.empty() && !readable(dkb_file.c_str())) || (tim_file && !readable(tim_file))) return 1;
   usb_dev_handle *h = open_bootrom(name);
   if (!h) return 1;
-  int r = download_dkb_file(h, tim_file, dkb_file.c_str());
+  int r;
+  if (!dkb_file.empty()) {
+    r = download_dkb_file(h, tim_file, dkb_file.c_str());
+  } else {  // the agent image this program carries
+    unsigned char *image = nullptr;
+    int size = 0;
+    load_flasher_image(&image, &size);
+    std::vector<uint8_t> tim;
+    if (tim_file) {
+      std::ifstream f(tim_file, std::ios::binary);
+      tim.assign(std::istreambuf_iterator<char>(f), {});
+    }
+    r = download_dkb(h, tim.empty() ? nullptr : tim.data(), uint32_t(tim.size()), image, uint32_t(size));
+  }
   usb_close(h);
   if (r != 0) {
     std::fprintf(stderr, "norvane_cli: download failed: %d (%s)\n", r, romcode_text(r));

@@ -1,10 +1,12 @@
 // norvane_cli: the line engineer's service tool.
 //   norvane_cli list
 //   norvane_cli rom-version NAME
-//   norvane_cli download NAME [--tim FILE] --dkb FILE
+//   norvane_cli download NAME [--tim FILE] [--dkb FILE]   (the carried agent image by default)
+//   norvane_cli COMMAND NAME [ARGS]                        (agent commands, agent_commands.h)
 #include <cstdio>
 #include <string>
 
+#include "agent_commands.h"
 #include "commands.h"
 
 namespace {
@@ -13,9 +15,11 @@ int usage() {
   std::fprintf(stderr,
                "usage: norvane_cli list\n"
                "       norvane_cli rom-version NAME\n"
-               "       norvane_cli download NAME [--tim FILE] --dkb FILE\n"
+               "       norvane_cli download NAME [--tim FILE] [--dkb FILE]\n"
+               "%s"
                "NAME is an interface name as norvane_cli list shows it; the transport is picked\n"
-               "by NORVANE_USB (libusb, sim:SOCKET, inproc).\n");
+               "by NORVANE_USB (libusb, sim:SOCKET, inproc).\n",
+               cli::agent_usage);
   return 2;
 }
 
@@ -38,11 +42,8 @@ int main(int argc, char **argv) {
         return usage();
       }
     }
-    if (dkb.empty()) {
-      std::fprintf(stderr, "norvane_cli: download needs --dkb FILE (the agent image)\n");
-      return 2;
-    }
     return cli::download(argv[2], tim.empty() ? nullptr : tim.c_str(), dkb);
   }
-  return usage();
+  int r = cli::agent_command(argc, argv);
+  return r >= 0 ? r : usage();
 }

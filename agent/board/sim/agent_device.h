@@ -1,0 +1,44 @@
+// The agent as a device on the in-process bus: the agent core runs on its own thread over a
+// sim_board whose USB side is the bus attachment. OUT packets the agent has not taken yet are
+// held (up to the board's queue limit, then refused until it catches up). The NAND chip is
+// shared and outlives the device, so the next stay of the handset finds the flash as it was left.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "agent.h"
+#include "sim_board.h"
+#include "usb/usb_inproc.h"
+
+namespace agent {
+
+class agent_device final : public usb_inproc::device_model {
+ public:
+  // `on_reset` is called from the agent's thread when the agent resets the handset.
+  agent_device(std::shared_ptr<sim::nand_chip> nand, std::function<void(reset_kind)> on_reset,
+               bool realistic_timing = false);
+  ~agent_device() override;
+
+  void on_attach(const std::shared_ptr<usb_inproc::attachment> &a) override;
+  bool on_out_packet(usb_inproc::attachment &a, std::span<const uint8_t> packet) override;
+  void on_detach(usb_inproc::attachment &a) override;
+
+  // For status reports; the core's record is read without holding the agent up.
+  const sim_board &board() const { return state_->board; }
+  const agent_core &core() const { return state_->core; }
+  bool running() const;
+
+ private:
+  struct state {
+    explicit state(sim::nand_chip *nand) : board(nand) {}
+    sim_board board;
+    agent_core core{};
+  };
+  std::shared_ptr<sim::nand_chip> nand_;
+  std::shared_ptr<state> state_;
+  std::thread thread_;
+};
+
+}  // namespace agent
