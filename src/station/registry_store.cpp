@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include <unistd.h>
+
 extern "C" {
 #include <iniparser.h>
 }
@@ -17,6 +19,7 @@ std::string entry(const std::string &key, const std::string &name) { return key 
 }  // namespace
 
 registry_store *registry_open_file(const std::string &path) {
+  if (access(path.c_str(), R_OK) != 0) return nullptr;  // no store: no fixture rows, nothing said
   dictionary *d = iniparser_load(path.c_str());
   return d ? new registry_store{d} : nullptr;
 }

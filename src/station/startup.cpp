@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "agent/embedded_agent.h"
+#include "agent/agent_image.h"
 #include "download_job.h"
 #include "info_box.h"
 #include "instance_lock.h"
@@ -56,7 +56,7 @@ void open_log(station_view &view) {
 }
 
 void load_flasher_image_into_globals() {
-  const unsigned char *buf = nullptr;
+  unsigned char *buf = nullptr;
   int size = 0;
   load_flasher_image(&buf, &size);
   g_dkb_buf = buf;
