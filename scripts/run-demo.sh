@@ -1,14 +1,39 @@
 #!/usr/bin/env bash
-# The main job on the bench: packs the example one-file image and runs the station on the
-# example recipe in a run directory of the build.
+# The main job on the bench: four simulated handsets, the example one-file image, and the
+# station flashing them (the Qt window when a display is available, else headless until all
+# four have finished).
 set -euo pipefail
 build=${1:-build}
 top=$(cd "$(dirname "$0")/.." && pwd)
 bin=$(cd "$build" && pwd)
 run=$bin/run
-mkdir -p "$run"
-cp "$top/examples/flasher.ini" "$run/flasher.ini"
+rm -rf "$run" && mkdir -p "$run/bench"
+cp "$top/examples/flasher.ini" "$top/examples/registry.ini" "$top/examples/demo-bench.ini" "$run/"
 "$bin/tools/onefi/onefi" pack "$top/examples/package.ini" -o "$run/package.1fi"
 cd "$run"
-echo "== norvane_pc --check-config (in $run)"
+echo "== the recipe (norvane_pc --check-config)"
 "$bin/src/station/norvane_pc" --check-config flasher.ini
+
+"$bin/sim/handset_bench" --socket "$run/bench.sock" --dir "$run/bench" demo-bench.ini >bench.log 2>&1 &
+bench=$!
+station=""
+trap 'kill $station $bench 2>/dev/null || true' EXIT
+for _ in $(seq 100); do [ -S "$run/bench.sock" ] && break; sleep 0.1; done
+export NORVANE_USB=sim:$run/bench.sock NORVANE_REGISTRY=$run/registry.ini XDG_RUNTIME_DIR=$run
+
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  echo "== the station's window: close it when the four rows are green"
+  "$bin/src/station/norvane_pc"
+else
+  echo "== no display: the station runs headless until the four handsets are flashed"
+  "$bin/src/station/norvane_pc" --headless >station.out 2>station.err &
+  station=$!
+  tail -f station.out --pid=$station | grep --line-buffered -E '^(PASSED|FAILED)' &
+  for _ in $(seq 600); do
+    [ "$(grep -cE '^(PASSED|FAILED)' station.out 2>/dev/null)" -ge 4 ] && break
+    sleep 0.5
+  done
+  kill -TERM $station; wait $station || true
+fi
+echo "== CSV log: $(ls "$run"/log/*.csv 2>/dev/null | head -1)"
+cat "$run"/log/*.csv 2>/dev/null || true
