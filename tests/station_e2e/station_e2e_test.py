@@ -1,0 +1,172 @@
+#!/usr/bin/env python3
+"""norvane_pc --headless against handset_bench: handsets flashed from a one-file image and from a
+plain recipe, read back through the bench and compared; CSV lines; failures; single instance."""
+import argparse
+import configparser
+import glob
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+ARGS = None
+DEADLINE = 120  # generous: the machine may be loaded
+
+
+def wait_until(pred, what, timeout=DEADLINE):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        if pred():
+            return
+        time.sleep(0.1)
+    raise AssertionError("timed out waiting for " + what)
+
+
+class Station(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="norvane-station-")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+        self.procs = []
+        self.addCleanup(self.stop_all)
+
+    def stop_all(self):
+        for p in reversed(self.procs):
+            if p.poll() is None:
+                p.send_signal(signal.SIGTERM)
+                try:
+                    p.wait(30)
+                except subprocess.TimeoutExpired:
+                    p.kill()
+
+    def path(self, *n):
+        return os.path.join(self.dir, *n)
+
+    def write(self, name, text):
+        with open(self.path(name), "w") as f:
+            f.write(text)
+        return self.path(name)
+
+    def start_bench(self, handsets):
+        text = "[bench]\ntiming = none\n"
+        for n, (port, identity) in enumerate(handsets, 1):
+            text += f"[handset{n}]\nport = {port}\nidentity = {identity}\nreenumerate_delay_ms = 100\n"
+        self.write("bench.ini", text)
+        os.makedirs(self.path("bench"), exist_ok=True)
+        self.sock = self.path("bench.sock")
+        p = subprocess.Popen([ARGS.bench, "--socket", self.sock, "--dir", self.path("bench"),
+                              self.path("bench.ini")], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.procs.append(p)
+        wait_until(lambda: os.path.exists(self.sock), "the bench's socket")
+
+    def env(self):
+        e = dict(os.environ)
+        e.update(NORVANE_USB="sim:" + self.sock, XDG_RUNTIME_DIR=self.dir,
+                 NORVANE_REGISTRY=self.path("registry.ini"))
+        e.pop("DISPLAY", None)
+        e.pop("WAYLAND_DISPLAY", None)
+        return e
+
+    def start_station(self):
+        out = open(self.path("station.out"), "w")
+        p = subprocess.Popen([ARGS.norvane_pc, "--headless"], cwd=self.dir, env=self.env(),
+                             stdout=out, stderr=subprocess.STDOUT)
+        self.procs.append(p)
+        return p
+
+    def output(self):
+        with open(self.path("station.out"), errors="replace") as f:
+            return f.read()
+
+    def results(self):
+        return [l for l in self.output().splitlines() if l.startswith(("PASSED", "FAILED"))]
+
+    def csv_lines(self):
+        files = glob.glob(self.path("log", "*.csv"))
+        if not files:
+            return []
+        with open(files[0], newline="") as f:
+            return f.read().split("\r\n")[1:-1]
+
+    def flash(self, port, start, end):
+        out = self.path(f"read-{port}-{start:x}.bin")
+        subprocess.run([ARGS.bench, "ctl", self.sock, "read", port, str(start), str(end), out],
+                       check=True, capture_output=True, timeout=120)
+        with open(out, "rb") as f:
+            return f.read()
+
+    def test_one_file_image_on_mapped_and_unmapped_handsets(self):
+        shutil.copy(os.path.join(ARGS.examples, "flasher.ini"), self.path("flasher.ini"))
+        subprocess.run([ARGS.onefi, "pack", os.path.join(ARGS.examples, "package.ini"), "-o",
+                        self.path("package.1fi")], check=True, capture_output=True)
+        self.write("registry.ini", "[SOFTWARE\\ostrel\\Marvell]\nNoOfPorts = 1\n"
+                                   "[SOFTWARE\\ostrel\\Marvell\\Port1]\nInterfaceName = 3-1\nPortNo = 5\n")
+        self.start_bench([("3-1", "8086:d001"), ("3-2", "1286:8104"), ("3-3", "8086:d001")])
+        station = self.start_station()
+        wait_until(lambda: len(self.results()) >= 3, "three results")
+        self.assertTrue(all(r.startswith("PASSED") for r in self.results()), self.results())
+        wait_until(lambda: len(self.csv_lines()) >= 3, "three CSV lines")
+        fixtures = sorted(l.split(",")[0] for l in self.csv_lines())
+        self.assertEqual(fixtures, ["5", "NA", "NA"])
+        for line in self.csv_lines():
+            fields = line.split(",")
+            self.assertEqual(fields[1], "")  # no die ID
+            self.assertEqual(fields[4:], ["Finished", "0"])
+
+        m = configparser.ConfigParser(inline_comment_prefixes=(";",))
+        m.read(os.path.join(ARGS.examples, "package.ini"))
+        for port in ("3-1", "3-2", "3-3"):
+            for n in range(1, int(m["map"]["total"]) + 1):
+                sec = m[f"map{n}"]
+                with open(os.path.join(ARGS.examples, sec["filename"]), "rb") as f:
+                    image = f.read()
+                start, end = int(sec["nand_loc"], 0), int(sec["nand_loc_end"], 0)
+                data = self.flash(port, start, end)
+                self.assertEqual(data[:len(image)], image, f"{port} {sec['filename']}")
+                self.assertEqual(set(data[len(image):]), {0xFF}, f"{port} rest of {sec['filename']}")
+
+        # A second station is refused while the first keeps running.
+        r = subprocess.run([ARGS.norvane_pc, "--headless"], cwd=self.dir, env=self.env(),
+                           capture_output=True, text=True, timeout=60)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("Another instance of same application is running\nPlease close it first.", r.stderr)
+        self.assertIsNone(station.poll())
+        station.send_signal(signal.SIGTERM)
+        self.assertEqual(station.wait(60), 0)
+
+    def test_plain_recipe_and_failures(self):
+        with open(self.path("a.bin"), "wb") as f:
+            f.write(os.urandom(200000))
+        self.write("flasher.ini", "[misc]\nlogging = 1\ninit_nand_flash_bbm = 0\n"
+                                  "[map]\ntotal = 1\n[map1]\nfilename = a.bin\ndesc = Write A\n"
+                                  "nand_loc = 0x100000\nnand_loc_end = 0x200000\n")
+        self.start_bench([("4-1", "8086:d001")])
+        self.start_station()
+        # A blank flash has no BBM: method 0 refuses it.
+        wait_until(lambda: len(self.csv_lines()) >= 1, "a CSV line")
+        fields = self.csv_lines()[0].split(",")
+        self.assertEqual(fields[0], "NA")
+        self.assertEqual(fields[4:], ["Get NAND flash info", "-1"])
+        wait_until(lambda: any("Cannot find BBM" in r for r in self.results()), "the failure's text")
+
+    def test_bad_recipe_refuses_to_start(self):
+        self.write("flasher.ini", "[map]\n1fi_file = missing.1fi\n")
+        self.sock = self.path("no-bench.sock")  # refused before any USB traffic
+        r = subprocess.run([ARGS.norvane_pc, "--headless"], cwd=self.dir, env=self.env(),
+                           capture_output=True, text=True, timeout=60)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("Open one file image error\n", r.stderr)
+        self.assertIn("Parse ini file error", r.stderr)
+
+
+if __name__ == "__main__":
+    p = argparse.ArgumentParser()
+    for a in ("--norvane-pc", "--bench", "--onefi", "--examples"):
+        p.add_argument(a, required=True)
+    ARGS, rest = p.parse_known_args()
+    for k in ("norvane_pc", "bench", "onefi", "examples"):
+        setattr(ARGS, k, os.path.abspath(getattr(ARGS, k)))
+    unittest.main(argv=[sys.argv[0]] + rest)
