@@ -3,6 +3,7 @@
 #include <QEventLoop>
 #include <QMessageBox>
 #include <QTimer>
+#include <cstdlib>
 
 #include "quit_signals.h"
 
@@ -15,6 +16,14 @@ qt_view::qt_view(int &argc, char **argv, const char *about_description, const ch
 
 qt_view::~qt_view() {
   if (dispatcher_ && g_window_dispatcher == dispatcher_.get()) g_window_dispatcher = nullptr;
+}
+
+bool qt_view::display_available() {
+  for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char *value = std::getenv(name);
+    if (value && *value) return true;
+  }
+  return false;
 }
 
 void qt_view::message_box(const char *caption, const char *text, bool warning) {

@@ -28,6 +28,10 @@ class qt_view : public station_view, public window_view {
   void info_changed() override;
   void row_completed(int index) override;
 
+  // Whether a platform to show the window on is set (a display, or QT_QPA_PLATFORM): without
+  // one the application object cannot be created, and the station should use the headless view.
+  static bool display_available();
+
   // The window while run() runs (window thread only), else null.
   station_window_widget *window() const { return window_; }
 
