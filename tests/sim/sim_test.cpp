@@ -259,7 +259,7 @@ TEST_F(BenchProcess, CliMessages) {
       {{"rom-version", "2-1"}, 0, "Version: 3.01"},
       {{"rom-version", "9-9"}, 1, "no device on interface 9-9"},
       {{"download", "2-1", "--dkb", dir + "/missing.bin"}, 1, "cannot read"},
-      {{"download", "2-1"}, 2, "needs --dkb"},
+      {{"ack", "9-9"}, 1, "no device on interface 9-9"},
       {{"bogus"}, 2, "usage"},
   };
   for (const auto &c : cases) {
