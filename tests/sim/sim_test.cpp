@@ -18,8 +18,14 @@
 #include <thread>
 #include <vector>
 
+#include <algorithm>
+#include <mutex>
+
 #include "bench_config.h"
 #include "faults.h"
+#include "handset.h"
+#include "libromcode/libromcode.h"
+#include "usb/usb_inproc.h"
 #include "usb/usb.h"
 #include "usb/usb_sim_protocol.h"
 
@@ -47,7 +53,7 @@ std::string read_file(const std::string &path) {
 
 TEST(Faults, Parse) {
   const struct {
-    const char *spec;
+    const char *faults;
     bool ok;
     const char *described;
   } cases[] = {
@@ -57,6 +63,9 @@ TEST(Faults, Parse) {
       {"unplug-after-bytes=100,unplug-at=data", true, "unplug-after-bytes=100,unplug-at=data"},
       {"short-answer=0x20,wrong-len=done,wrong-echo,wrong-image-id", true,
        "wrong-image-id,wrong-echo,short-answer=version,wrong-len=done"},
+      {"late-answer=select:250", true, "late-answer=select:250"},
+      {"agent-unplug-after-bytes=10", true, "agent-unplug-after-bytes=10"},
+      {"late-answer=select", false, ""},
       {"status=version:0", false, ""},
       {"status=nothing:0x6D", false, ""},
       {"unplug-after-bytes=-1", false, ""},
@@ -66,9 +75,9 @@ TEST(Faults, Parse) {
   for (const auto &c : cases) {
     sim::fault_set f;
     std::string error;
-    EXPECT_EQ(sim::parse_faults(c.spec, f, error), c.ok) << c.spec;
+    EXPECT_EQ(sim::parse_faults(c.faults, f, error), c.ok) << c.faults;
     if (c.ok) {
-      EXPECT_EQ(f.describe(), c.described) << c.spec;
+      EXPECT_EQ(f.describe(), c.described) << c.faults;
     } else {
       EXPECT_FALSE(error.empty());
     }
@@ -87,6 +96,8 @@ TEST(BenchConfig, Parse) {
        "faults = zero-grant\nbus = 3\n",
        true},
       {"[bench]\ntiming = none\n", false},       // no handset
+      {"[bench]\ntiming = realistic\n[h]\nport = 1-1\n", true},
+      {"[bench]\ntiming = fast\n[h]\nport = 1-1\n", false},
       {"[h]\nidentity = 8086:d001\n", false},    // no port
       {"[h]\nport = " + std::string(201, 'p') + "\n", false},
       {"[h]\nport = 1-1\nidentity = 1286:8111\n", false},  // the agent's identity
@@ -108,6 +119,108 @@ TEST(BenchConfig, Parse) {
   ASSERT_TRUE(sim::load_bench_config(NORVANE_SOURCE_DIR "/examples/bench.ini", cfg, error)) << error;
   ASSERT_EQ(cfg.handsets.size(), 2u);
   EXPECT_NE(cfg.handsets[0].handset.rom.vid, cfg.handsets[1].handset.rom.vid);
+  EXPECT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
+}
+
+// An agent that answers "AGNT" to every packet and resets the handset on "RST!".
+class test_agent : public usb_inproc::device_model {
+ public:
+  explicit test_agent(sim::handset &h, size_t image_size) : h_(h), image_size_(image_size) {}
+  bool on_out_packet(usb_inproc::attachment &a, std::span<const uint8_t> p) override {
+    if (std::string(p.begin(), p.end()) == "RST!") {
+      h_.reset();
+      return true;
+    }
+    std::string answer = "AGNT" + std::to_string(image_size_);
+    a.send_in(std::span<const uint8_t>(reinterpret_cast<const uint8_t *>(answer.data()), answer.size()));
+    return true;
+  }
+
+ private:
+  sim::handset &h_;
+  size_t image_size_;
+};
+
+template <class F>
+bool eventually(F f) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (f()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+TEST(Handset, TheAgentFactoryAnswersAfterTheDownloadAndAResetBringsTheBootRomBack) {
+  ASSERT_EQ(usb_use_backend("inproc"), 0);
+  sim::handset_config cfg;
+  cfg.port = "h-1";
+  cfg.rom.vid = 0x1286;
+  cfg.rom.pid = 0x8104;
+  cfg.reenumerate_delay_ms = 5;
+  std::vector<std::string> events;
+  std::mutex m;
+  auto h = sim::handset::create(
+      cfg,
+      [](const sim::agent_boot &boot) { return std::make_shared<test_agent>(boot.device, boot.dkb.size()); },
+      [&](const std::string &e) {
+        std::lock_guard<std::mutex> lock(m);
+        events.push_back(e);
+      });
+  h->plug();
+  const std::string rom = "\\\\?\\usb#vid_1286&pid_8104#h-1#" USB_GUID_TEXT;
+  const std::string agent = "\\\\?\\usb#vid_1286&pid_8111#h-1#" USB_GUID_TEXT;
+  usb_dev_handle *d = usb_open(rom.c_str());
+  ASSERT_NE(d, nullptr);
+  std::vector<uint8_t> image(777, 0x5A);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(download_dkb(d, nullptr, 0, image.data(), 777), 0);
+  testing::internal::GetCapturedStdout();
+  usb_close(d);
+  ASSERT_TRUE(eventually([&] { return (d = usb_open(agent.c_str())) != nullptr; }));
+  char buf[7];
+  EXPECT_EQ(usb_bulk_write(d, 0x02, "ping", 4, 1000), 4);
+  EXPECT_EQ(usb_bulk_read(d, 0x81, buf, 7, 1000), 7);
+  EXPECT_EQ(std::string(buf, 7), "AGNT777");
+  EXPECT_EQ(usb_bulk_write(d, 0x02, "RST!", 4, 1000), 4);
+  EXPECT_EQ(usb_bulk_read(d, 0x81, buf, 1, 1000), -116);  // the agent has left
+  usb_close(d);
+  ASSERT_TRUE(eventually([&] { return (d = usb_open(rom.c_str())) != nullptr; }));
+  EXPECT_EQ(mvl_romcode_send_premble(d), 0);  // a fresh boot ROM
+  usb_close(d);
+  EXPECT_EQ(h->current_role(), sim::handset::role::bootrom);
+  h.reset();
+  std::lock_guard<std::mutex> lock(m);
+  EXPECT_NE(std::find(events.begin(), events.end(), "h-1: on the bus as the agent 1286:8111"), events.end());
+}
+
+TEST(Handset, TheAgentsCableIsPulledAfterTheConfiguredBytes) {
+  ASSERT_EQ(usb_use_backend("inproc"), 0);
+  sim::handset_config cfg;
+  cfg.port = "h-2";
+  std::string error;
+  ASSERT_TRUE(sim::parse_faults("agent-unplug-after-bytes=4", cfg.faults, error));
+  auto h = sim::handset::create(cfg, [](const sim::agent_boot &boot) {
+    return std::make_shared<test_agent>(boot.device, boot.dkb.size());
+  });
+  h->plug();
+  usb_dev_handle *d = usb_open("\\\\?\\usb#vid_8086&pid_d001#h-2#" USB_GUID_TEXT);
+  ASSERT_NE(d, nullptr);
+  std::vector<uint8_t> image(100, 1);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(download_dkb(d, nullptr, 0, image.data(), 100), 0);  // the boot ROM is not affected
+  testing::internal::GetCapturedStdout();
+  usb_close(d);
+  ASSERT_TRUE(eventually([&] {
+    return (d = usb_open("\\\\?\\usb#vid_1286&pid_8111#h-2#" USB_GUID_TEXT)) != nullptr;
+  }));
+  char buf[7];
+  EXPECT_EQ(usb_bulk_write(d, 0x02, "ping", 4, 1000), 4);
+  EXPECT_EQ(usb_bulk_read(d, 0x81, buf, 7, 1000), 7);
+  EXPECT_EQ(usb_bulk_write(d, 0x02, "ping", 4, 1000), -1);
+  EXPECT_EQ(usb_bulk_read(d, 0x81, buf, 7, 1000), -116);
+  usb_close(d);
+  EXPECT_EQ(h->current_role(), sim::handset::role::unplugged);
 }
 
 // Runs a program; its exit status, or -1.
@@ -169,6 +282,9 @@ class BenchProcess : public ::testing::Test {
       waitpid(bench_pid, &status, 0);
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read_file(dir + "/bench.log");
     }
+    if (!HasFailure()) {
+    EXPECT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
+  }
   }
   template <class F>
   static bool wait_for(F f) {
@@ -259,7 +375,7 @@ TEST_F(BenchProcess, CliMessages) {
       {{"rom-version", "2-1"}, 0, "Version: 3.01"},
       {{"rom-version", "9-9"}, 1, "no device on interface 9-9"},
       {{"download", "2-1", "--dkb", dir + "/missing.bin"}, 1, "cannot read"},
-      {{"ack", "9-9"}, 1, "no device on interface 9-9"},
+      {{"download", "2-1"}, 0, "Download complete"},  // the agent the tools carry
       {{"bogus"}, 2, "usage"},
   };
   for (const auto &c : cases) {
@@ -277,10 +393,18 @@ TEST_F(BenchProcess, ExclusiveOpenAndUnplugOverTheSocket) {
   usb_dev_handle *h = usb_open(path.c_str());
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(usb_open(path.c_str()), nullptr);  // busy, as on Windows
+  std::string log = dir + "/busy.log";
+  EXPECT_EQ(run({NORVANE_CLI, "rom-version", "2-1"}, {"NORVANE_USB=sim:" + socket}, log), 1);
+  EXPECT_NE(read_file(log).find("busy"), std::string::npos) << read_file(log);
   EXPECT_EQ(usb_bulk_write(h, 0x02, "\x00\xD3\x02\x2B", 4, 2000), 4);
   char echo[4];
   EXPECT_EQ(usb_bulk_read(h, 0x81, echo, 4, 2000), 4);
   EXPECT_EQ(usb_bulk_read(h, 0x81, echo, 4, 50), -5);  // nothing more: time-out
+  for (int i = 0; i < 20; ++i) {  // closed means closed: the next open finds it free
+    usb_close(h);
+    h = usb_open(path.c_str());
+    ASSERT_NE(h, nullptr) << i;
+  }
   std::string answer;
   EXPECT_EQ(usb_sim::control(socket.c_str(), "unplug 2-1", answer), 0);
   EXPECT_EQ(usb_bulk_read(h, 0x81, echo, 4, 2000), -116);
