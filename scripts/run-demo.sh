@@ -28,9 +28,10 @@ else
   echo "== no display: the station runs headless until the four handsets are flashed"
   "$bin/src/station/norvane_pc" --headless >station.out 2>station.err &
   station=$!
-  tail -f station.out --pid=$station | grep --line-buffered -E '^(PASSED|FAILED)' &
+  # A result line may follow another handset's progress dots on the same line.
+  tail -f station.out --pid=$station | grep --line-buffered -oE '(PASSED|FAILED) fixture .*' &
   for _ in $(seq 600); do
-    [ "$(grep -cE '^(PASSED|FAILED)' station.out 2>/dev/null)" -ge 4 ] && break
+    [ "$(grep -cE '(PASSED|FAILED) fixture ' station.out 2>/dev/null)" -ge 4 ] && break
     sleep 0.5
   done
   kill -TERM $station; wait $station || true

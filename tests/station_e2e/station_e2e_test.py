@@ -11,9 +11,11 @@ import subprocess
 import sys
 import tempfile
 import time
+import re
 import unittest
 
 ARGS = None
+RESULT = re.compile(r"(?:PASSED|FAILED) fixture .*")
 DEADLINE = 120  # generous: the machine may be loaded
 
 
@@ -71,18 +73,29 @@ class Station(unittest.TestCase):
         return e
 
     def start_station(self):
-        out = open(self.path("station.out"), "w")
-        p = subprocess.Popen([ARGS.norvane_pc, "--headless"], cwd=self.dir, env=self.env(),
-                             stdout=out, stderr=subprocess.STDOUT)
+        with open(self.path("station.out"), "w") as out:
+            p = subprocess.Popen([ARGS.norvane_pc, "--headless"], cwd=self.dir, env=self.env(),
+                                 stdout=out, stderr=subprocess.STDOUT)
         self.procs.append(p)
         return p
+
+    def wait_for(self, pred, what):
+        # A time-out alone tells nothing: say what the station printed.
+        try:
+            wait_until(pred, what)
+        except AssertionError as e:
+            text = self.output() if os.path.exists(self.path("station.out")) else ""
+            if len(text) > 12000:
+                text = text[:6000] + "\n[...]\n" + text[-6000:]
+            raise AssertionError(f"{e}\n--- station output ---\n{text}---") from None
 
     def output(self):
         with open(self.path("station.out"), errors="replace") as f:
             return f.read()
 
     def results(self):
-        return [l for l in self.output().splitlines() if l.startswith(("PASSED", "FAILED"))]
+        # Another handset's progress dots may come first on the same line.
+        return [m.group(0) for m in RESULT.finditer(self.output())]
 
     def csv_lines(self):
         files = glob.glob(self.path("log", "*.csv"))
@@ -106,9 +119,9 @@ class Station(unittest.TestCase):
                                    "[SOFTWARE\\ostrel\\Marvell\\Port1]\nInterfaceName = 3-1\nPortNo = 5\n")
         self.start_bench([("3-1", "8086:d001"), ("3-2", "1286:8104"), ("3-3", "8086:d001")])
         station = self.start_station()
-        wait_until(lambda: len(self.results()) >= 3, "three results")
+        self.wait_for(lambda: len(self.results()) >= 3, "three results")
         self.assertTrue(all(r.startswith("PASSED") for r in self.results()), self.results())
-        wait_until(lambda: len(self.csv_lines()) >= 3, "three CSV lines")
+        self.wait_for(lambda: len(self.csv_lines()) >= 3, "three CSV lines")
         fixtures = sorted(l.split(",")[0] for l in self.csv_lines())
         self.assertEqual(fixtures, ["5", "NA", "NA"])
         for line in self.csv_lines():
@@ -146,11 +159,11 @@ class Station(unittest.TestCase):
         self.start_bench([("4-1", "8086:d001")])
         self.start_station()
         # A blank flash has no BBM: method 0 refuses it.
-        wait_until(lambda: len(self.csv_lines()) >= 1, "a CSV line")
+        self.wait_for(lambda: len(self.csv_lines()) >= 1, "a CSV line")
         fields = self.csv_lines()[0].split(",")
         self.assertEqual(fields[0], "NA")
         self.assertEqual(fields[4:], ["Get NAND flash info", "-1"])
-        wait_until(lambda: any("Cannot find BBM" in r for r in self.results()), "the failure's text")
+        self.wait_for(lambda: any("Cannot find BBM" in r for r in self.results()), "the failure's text")
 
     def test_bad_recipe_refuses_to_start(self):
         self.write("flasher.ini", "[map]\n1fi_file = missing.1fi\n")
