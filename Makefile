@@ -1,16 +1,18 @@
 # The two commands of the README, and the longer runs beside them.
 #   make run    set up, build, and run the station's main job on the handset bench
-#   make test   set up, build, run every test; again under ASan/UBSan; then short fuzzing passes
+#   make test   set up, build, run every test; again under ASan/UBSan; the station end to end
+#               under TSan; then short fuzzing passes
 SHELL := /bin/bash
 JOBS  ?= $(shell nproc)
 BUILD      := build
 BUILD_SAN  := build-asan
 BUILD_FUZZ := build-fuzz
+BUILD_TSAN := build-tsan
 CMAKE_GEN  := -G Ninja
 FUZZ_SECONDS ?= 20
 FUZZ_LONG_SECONDS ?= 600
 
-.PHONY: all setup build run test test-unit test-asan test-fuzz fuzz bench clean
+.PHONY: all setup build run test test-unit test-asan test-tsan test-fuzz fuzz bench clean
 
 all: build
 
@@ -27,6 +29,7 @@ run: build
 test: setup
 	$(MAKE) --no-print-directory test-unit
 	$(MAKE) --no-print-directory test-asan
+	$(MAKE) --no-print-directory test-tsan
 	$(MAKE) --no-print-directory test-fuzz
 	@echo "make test: all passes succeeded"
 
@@ -40,6 +43,13 @@ test-asan:
 	cmake --build $(BUILD_SAN) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(BUILD_SAN) --output-on-failure -j $(JOBS) -LE 'fuzz|nosan'
+
+# The station's end-to-end run once more with the station and the bench under ThreadSanitizer.
+test-tsan:
+	cmake -S . -B $(BUILD_TSAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORVANE_SANITIZE=thread
+	cmake --build $(BUILD_TSAN) -j $(JOBS) --target norvane_pc handset_bench onefi
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  ctest --test-dir $(BUILD_TSAN) --output-on-failure -R '^station_e2e$$'
 
 test-fuzz:
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -57,4 +67,4 @@ bench: build
 	@scripts/run-benchmarks.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_FUZZ)
+	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_TSAN) $(BUILD_FUZZ)

@@ -5,6 +5,7 @@ import argparse
 import configparser
 import glob
 import os
+import shlex
 import shutil
 import signal
 import subprocess
@@ -19,8 +20,8 @@ RESULT = re.compile(r"(?:PASSED|FAILED) fixture .*")
 DEADLINE = 120  # generous: the machine may be loaded
 
 
-def wait_until(pred, what, timeout=DEADLINE):
-    end = time.monotonic() + timeout
+def wait_until(pred, what, timeout=None):
+    end = time.monotonic() + (timeout or DEADLINE)
     while time.monotonic() < end:
         if pred():
             return
@@ -74,7 +75,8 @@ class Station(unittest.TestCase):
 
     def start_station(self):
         with open(self.path("station.out"), "w") as out:
-            p = subprocess.Popen([ARGS.norvane_pc, "--headless"], cwd=self.dir, env=self.env(),
+            p = subprocess.Popen(shlex.split(ARGS.wrapper) + [ARGS.norvane_pc, "--headless"],
+                                 cwd=self.dir, env=self.env(),
                                  stdout=out, stderr=subprocess.STDOUT)
         self.procs.append(p)
         return p
@@ -111,10 +113,37 @@ class Station(unittest.TestCase):
         with open(out, "rb") as f:
             return f.read()
 
-    def test_one_file_image_on_mapped_and_unmapped_handsets(self):
+    def use_example_package(self):
         shutil.copy(os.path.join(ARGS.examples, "flasher.ini"), self.path("flasher.ini"))
         subprocess.run([ARGS.onefi, "pack", os.path.join(ARGS.examples, "package.ini"), "-o",
                         self.path("package.1fi")], check=True, capture_output=True)
+
+    def assert_flash_holds_example_package(self, ports):
+        m = configparser.ConfigParser(inline_comment_prefixes=(";",))
+        m.read(os.path.join(ARGS.examples, "package.ini"))
+        for port in ports:
+            for n in range(1, int(m["map"]["total"]) + 1):
+                sec = m[f"map{n}"]
+                with open(os.path.join(ARGS.examples, sec["filename"]), "rb") as f:
+                    image = f.read()
+                start, end = int(sec["nand_loc"], 0), int(sec["nand_loc_end"], 0)
+                data = self.flash(port, start, end)
+                self.assertEqual(data[:len(image)], image, f"{port} {sec['filename']}")
+                self.assertEqual(set(data[len(image):]), {0xFF}, f"{port} rest of {sec['filename']}")
+
+    def test_two_handsets_then_quit(self):
+        # Also the run the memory checker watches (--wrapper): a whole job on two threads and a clean quit.
+        self.use_example_package()
+        self.start_bench([("5-1", "8086:d001"), ("5-2", "1286:8104")])
+        station = self.start_station()
+        self.wait_for(lambda: len(self.results()) >= 2, "two results")
+        self.assertTrue(all(r.startswith("PASSED") for r in self.results()), self.results())
+        self.assert_flash_holds_example_package(("5-1", "5-2"))
+        station.send_signal(signal.SIGTERM)
+        self.assertEqual(station.wait(300), 0, self.output()[-4000:])
+
+    def test_one_file_image_on_mapped_and_unmapped_handsets(self):
+        self.use_example_package()
         self.write("registry.ini", "[SOFTWARE\\ostrel\\Marvell]\nNoOfPorts = 1\n"
                                    "[SOFTWARE\\ostrel\\Marvell\\Port1]\nInterfaceName = 3-1\nPortNo = 5\n")
         self.start_bench([("3-1", "8086:d001"), ("3-2", "1286:8104"), ("3-3", "8086:d001")])
@@ -129,17 +158,7 @@ class Station(unittest.TestCase):
             self.assertEqual(fields[1], "")  # no die ID
             self.assertEqual(fields[4:], ["Finished", "0"])
 
-        m = configparser.ConfigParser(inline_comment_prefixes=(";",))
-        m.read(os.path.join(ARGS.examples, "package.ini"))
-        for port in ("3-1", "3-2", "3-3"):
-            for n in range(1, int(m["map"]["total"]) + 1):
-                sec = m[f"map{n}"]
-                with open(os.path.join(ARGS.examples, sec["filename"]), "rb") as f:
-                    image = f.read()
-                start, end = int(sec["nand_loc"], 0), int(sec["nand_loc_end"], 0)
-                data = self.flash(port, start, end)
-                self.assertEqual(data[:len(image)], image, f"{port} {sec['filename']}")
-                self.assertEqual(set(data[len(image):]), {0xFF}, f"{port} rest of {sec['filename']}")
+        self.assert_flash_holds_example_package(("3-1", "3-2", "3-3"))
 
         # A second station is refused while the first keeps running.
         r = subprocess.run([ARGS.norvane_pc, "--headless"], cwd=self.dir, env=self.env(),
@@ -179,7 +198,10 @@ if __name__ == "__main__":
     p = argparse.ArgumentParser()
     for a in ("--norvane-pc", "--bench", "--onefi", "--examples"):
         p.add_argument(a, required=True)
+    p.add_argument("--wrapper", default="", help="command line the station runs under, e.g. valgrind")
     ARGS, rest = p.parse_known_args()
+    if ARGS.wrapper:
+        DEADLINE = 600  # a memory checker runs the station tens of times slower
     for k in ("norvane_pc", "bench", "onefi", "examples"):
         setattr(ARGS, k, os.path.abspath(getattr(ARGS, k)))
     unittest.main(argv=[sys.argv[0]] + rest)
