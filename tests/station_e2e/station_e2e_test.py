@@ -5,6 +5,7 @@ job (boot ROM, agent wait, BBM, write, unplug, plug-in); repeated flashing; sing
 import argparse
 import configparser
 import glob
+import json
 import os
 import shutil
 import signal
@@ -111,6 +112,11 @@ class Station(unittest.TestCase):
 
     def ctl(self, *args):
         subprocess.run([ARGS.bench, "ctl", self.sock, *args], check=True, capture_output=True, timeout=120)
+
+    def status(self, port):
+        r = subprocess.run([ARGS.bench, "ctl", self.sock, "status", port], check=True, capture_output=True,
+                           text=True, timeout=120)
+        return json.loads(r.stdout)
 
     def map_fixtures(self, ports):
         """Registry rows: ports[i] is fixture i + 1."""
@@ -245,12 +251,19 @@ class Station(unittest.TestCase):
         self.assertIn("Too many bad blocks, writefailed\nFlash Fireware error occurred, error code: 4\n",
                       self.output())
 
-        # The station keeps going: the handset pulled out while writing comes back sound.
+        # The station keeps going: the handset pulled out while writing comes back sound; and
+        # the one whose agent never starts fails again, rather than taking the agent that the
+        # failed write left running on 6-5 (its row knows only one interface name).
+        self.assertEqual(self.status("6-5")["role"], "agent")
         self.ctl("fault", "6-6", "none")
         self.ctl("plug", "6-6")
+        self.ctl("plug", "6-1")
         self.wait_for(lambda: len(self.csv_rows("6")) == 2, "the replugged handset's result")
         self.expect_result("6", "Finished", "Completed", 0)
         self.assert_flashed("6-6", image, 0x100000, 0x200000)
+        self.wait_for(lambda: len(self.csv_rows("1")) == 2, "the second wait for an agent")
+        self.expect_result("1", "Wait for DKB", "Wait for DKB failed", 1)
+        self.assertEqual(self.status("6-5")["role"], "agent")
         self.assertIsNone(station.poll())
 
     def test_bbm_method_outside_the_known_ones(self):
