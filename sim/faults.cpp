@@ -66,6 +66,8 @@ bool parse_faults(const std::string &text, fault_set &out, std::string &error) {
       out.unplug_after_bytes = n;
     } else if (key == "agent-unplug-after-bytes" && parse_number(value, UINT64_MAX, n)) {
       out.agent_unplug_after_bytes = n;
+    } else if (key == "no-agent" && value.empty()) {
+      out.no_agent = true;
     } else if (key == "unplug-at" && step >= 0) {
       out.unplug_at = step;
     } else if (key == "status") {
@@ -106,6 +108,7 @@ std::string fault_set::describe() const {
   if (unplug_after_bytes) items.push_back("unplug-after-bytes=" + std::to_string(*unplug_after_bytes));
   if (agent_unplug_after_bytes)
     items.push_back("agent-unplug-after-bytes=" + std::to_string(*agent_unplug_after_bytes));
+  if (no_agent) items.push_back("no-agent");
   if (unplug_at) items.push_back("unplug-at=" + step_name(*unplug_at));
   for (auto &[s, code] : status) {
     char buf[8];

@@ -4,6 +4,8 @@
 //   unplug-after-bytes=N   take (and answer) N bytes on the OUT pipe, then leave the bus at the
 //                          packet that would carry the count past N (whole packets only)
 //   agent-unplug-after-bytes=N  the same while the handset runs the agent (each agent stay)
+//   no-agent               after the boot ROM's disconnect the handset leaves the bus and never
+//                          comes back as the agent (it stays off until plugged in again)
 //   unplug-at=STEP         leave the bus when command STEP arrives, before answering it
 //   status=STEP:CODE       answer STEP with boot ROM status CODE (e.g. status=version:0x6D)
 //   wrong-image-id         ask for the agent image first (select answers 0x444B4249)
@@ -31,6 +33,7 @@ constexpr int step_preamble = 0x100;
 struct fault_set {
   std::optional<uint64_t> unplug_after_bytes;
   std::optional<uint64_t> agent_unplug_after_bytes;
+  bool no_agent = false;
   std::optional<int> unplug_at;
   std::map<int, uint8_t> status;  // step -> boot ROM status
   bool wrong_image_id = false;

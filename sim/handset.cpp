@@ -161,14 +161,18 @@ void handset::set_faults(const fault_set &f) {
 
 void handset::booted(const std::vector<uint8_t> &tim, const std::vector<uint8_t> &dkb) {
   std::shared_ptr<usb_inproc::attachment> a;
+  bool no_agent = false;
   {
     std::lock_guard<std::mutex> lock(m_);
     tim_ = tim;
     dkb_ = dkb;
     a = std::move(attachment_);
     if (a) modelled_done_ns_ += a->modelled_ns();
-    role_ = role::leaving;
+    // An agent that never starts: the handset is gone until it is plugged in again.
+    no_agent = faults_.no_agent;
+    role_ = no_agent ? role::unplugged : role::leaving;
   }
+  if (no_agent) event("the agent never comes up");
   leave_and_return(a, role::agent);
 }
 

@@ -9,8 +9,9 @@
 
 unsigned long DownloadThreadProc(void *lpParam);
 
-// Opens the agent (VID 0x1286, PID 0x8111) under either interface name (any name when one of
-// them is empty) within `timeout` ms. 0 and the handle, or non-zero.
+// Opens the agent (VID 0x1286, PID 0x8111) under either interface name within `timeout` ms.
+// When one of them is empty any name will do, except those of the handsets that jobs have been
+// started for: their agents are theirs. 0 and the handle, or non-zero.
 int wait_for_dkb(usb_dev_handle **ret_udev, int timeout, const char *expect_interface_name_1,
                  const char *expect_interface_name_2);
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 
 #include "bench_config.h"
@@ -65,6 +66,8 @@ TEST(Faults, Parse) {
        "wrong-image-id,wrong-echo,short-answer=version,wrong-len=done"},
       {"late-answer=select:250", true, "late-answer=select:250"},
       {"agent-unplug-after-bytes=10", true, "agent-unplug-after-bytes=10"},
+      {"no-agent, zero-grant", true, "no-agent,zero-grant"},
+      {"no-agent=1", false, ""},
       {"late-answer=select", false, ""},
       {"status=version:0", false, ""},
       {"status=nothing:0x6D", false, ""},
@@ -221,6 +224,36 @@ TEST(Handset, TheAgentsCableIsPulledAfterTheConfiguredBytes) {
   EXPECT_EQ(usb_bulk_read(d, 0x81, buf, 7, 1000), -116);
   usb_close(d);
   EXPECT_EQ(h->current_role(), sim::handset::role::unplugged);
+}
+
+TEST(Handset, WithNoAgentTheHandsetStaysOffTheBusAfterTheDownloadUntilPluggedAgain) {
+  ASSERT_EQ(usb_use_backend("inproc"), 0);
+  sim::handset_config cfg;
+  cfg.port = "h-3";
+  std::string error;
+  ASSERT_TRUE(sim::parse_faults("no-agent", cfg.faults, error));
+  std::atomic<bool> factory_called{false};
+  auto h = sim::handset::create(cfg, [&](const sim::agent_boot &boot) {
+    factory_called = true;
+    return std::make_shared<test_agent>(boot.device, boot.dkb.size());
+  });
+  h->plug();
+  const std::string rom = "\\\\?\\usb#vid_8086&pid_d001#h-3#" USB_GUID_TEXT;
+  usb_dev_handle *d = usb_open(rom.c_str());
+  ASSERT_NE(d, nullptr);
+  std::vector<uint8_t> image(100, 1);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(download_dkb(d, nullptr, 0, image.data(), 100), 0);  // the boot ROM itself is sound
+  testing::internal::GetCapturedStdout();
+  usb_close(d);
+  // Unplugged rather than leaving: no return is scheduled, so no agent can ever come.
+  ASSERT_TRUE(eventually([&] { return h->current_role() == sim::handset::role::unplugged; }));
+  EXPECT_EQ(usb_open("\\\\?\\usb#vid_1286&pid_8111#h-3#" USB_GUID_TEXT), nullptr);
+  EXPECT_FALSE(factory_called);
+  h->plug();
+  ASSERT_TRUE(eventually([&] { return (d = usb_open(rom.c_str())) != nullptr; }));
+  usb_close(d);
+  EXPECT_EQ(h->current_role(), sim::handset::role::bootrom);
 }
 
 // Runs a program; its exit status, or -1.

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """norvane_pc --headless against handset_bench: handsets flashed from a one-file image and from a
-plain recipe, read back through the bench and compared; CSV lines; failures; single instance."""
+plain recipe, read back through the bench and compared; CSV lines; failures at every stage of the
+job (boot ROM, agent wait, BBM, write, unplug, plug-in); repeated flashing; single instance."""
 import argparse
 import configparser
 import glob
+import json
 import os
 import shlex
 import shutil
@@ -32,7 +34,8 @@ def wait_until(pred, what, timeout=None):
 class Station(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="norvane-station-")
-        self.addCleanup(shutil.rmtree, self.dir, True)
+        if not os.environ.get("KEEP_STATION_E2E"):
+            self.addCleanup(shutil.rmtree, self.dir, True)
         self.procs = []
         self.addCleanup(self.stop_all)
 
@@ -54,9 +57,12 @@ class Station(unittest.TestCase):
         return self.path(name)
 
     def start_bench(self, handsets):
+        """handsets: (port, identity) or (port, identity, {extra key: value})."""
         text = "[bench]\ntiming = none\n"
-        for n, (port, identity) in enumerate(handsets, 1):
+        for n, (port, identity, *extra) in enumerate(handsets, 1):
             text += f"[handset{n}]\nport = {port}\nidentity = {identity}\nreenumerate_delay_ms = 100\n"
+            for k, v in (extra[0] if extra else {}).items():
+                text += f"{k} = {v}\n"
         self.write("bench.ini", text)
         os.makedirs(self.path("bench"), exist_ok=True)
         self.sock = self.path("bench.sock")
@@ -105,6 +111,57 @@ class Station(unittest.TestCase):
             return []
         with open(files[0], newline="") as f:
             return f.read().split("\r\n")[1:-1]
+
+    def ctl(self, *args):
+        subprocess.run([ARGS.bench, "ctl", self.sock, *args], check=True, capture_output=True, timeout=120)
+
+    def status(self, port):
+        r = subprocess.run([ARGS.bench, "ctl", self.sock, "status", port], check=True, capture_output=True,
+                           text=True, timeout=120)
+        return json.loads(r.stdout)
+
+    def map_fixtures(self, ports):
+        """Registry rows: ports[i] is fixture i + 1."""
+        text = f"[SOFTWARE\\ostrel\\Marvell]\nNoOfPorts = {len(ports)}\n"
+        for n, port in enumerate(ports, 1):
+            text += f"[SOFTWARE\\ostrel\\Marvell\\Port{n}]\nInterfaceName = {port}\nPortNo = {n}\n"
+        self.write("registry.ini", text)
+
+    def csv_rows(self, fixture):
+        """(Section, status code) of each CSV line of `fixture`, in order."""
+        rows = []
+        for line in self.csv_lines():
+            f = line.split(",")
+            if f[0] == fixture:
+                rows.append((",".join(f[4:-1]), int(f[-1])))
+        return rows
+
+    def summaries(self, fixture):
+        return [r for r in self.results() if f" fixture {fixture} " in r]
+
+    def expect_result(self, fixture, section, status, code):
+        """The fixture's latest CSV line and headless summary say this."""
+        self.wait_for(lambda: self.csv_rows(fixture) and self.summaries(fixture),
+                      f"fixture {fixture}'s result")
+        self.assertEqual(self.csv_rows(fixture)[-1], (section, code), f"fixture {fixture}")
+        word = "PASSED" if code == 0 else "FAILED"
+        self.assertRegex(self.summaries(fixture)[-1],
+                         f"^{word} fixture {fixture} interface [^:]*: status code {code}, "
+                         f"section {re.escape(chr(34) + section + chr(34))}, "
+                         f"status {re.escape(chr(34) + status + chr(34))},")
+
+    def write_image(self, name, size, first=None):
+        data = bytearray(os.urandom(size))
+        if first is not None:
+            data[0] = first
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+        return bytes(data)
+
+    def assert_flashed(self, port, image, start, end):
+        data = self.flash(port, start, end)
+        self.assertEqual(data[:len(image)], image, port)
+        self.assertEqual(set(data[len(image):]), {0xFF}, f"{port}: rest of the range")
 
     def flash(self, port, start, end):
         out = self.path(f"read-{port}-{start:x}.bin")
@@ -184,6 +241,91 @@ class Station(unittest.TestCase):
         self.assertEqual(fields[4:], ["Get NAND flash info", "-1"])
         self.wait_for(lambda: any("Cannot find BBM" in r for r in self.results()), "the failure's text")
 
+    # One image of 200000 bytes into [0x100000, 0x200000): blocks 8 and 9 of a 128 KiB-block NAND.
+    PLAIN = ("[misc]\nlogging = 1\n{misc}"
+             "[map]\ntotal = 1\n[map1]\nfilename = a.bin\ndesc = Write A\n"
+             "nand_loc = 0x100000\nnand_loc_end = 0x200000\n")
+
+    def test_failures_at_every_stage_of_the_job(self):
+        image = self.write_image("a.bin", 200000)
+        self.write("flasher.ini", self.PLAIN.format(misc=""))
+        # port, bench keys, CSV Section, status text, status code
+        cases = [
+            ("6-1", {"faults": "no-agent"}, "Wait for DKB", "Wait for DKB failed", 1),
+            ("6-2", {"faults": "status=version:0x6D"}, "Download DKB", "Download DKB failed", -1),
+            ("6-3", {"faults": "status=data:0x91"}, "Download DKB", "Download DKB failed", -7),
+            ("6-4", {"faults": "unplug-after-bytes=3000"}, "Download DKB", "Download DKB failed", -4),
+            ("6-5", {"nand_faults": "program:blocks=8"}, "Write A", "Write Failed", -14),
+            ("6-6", {"faults": "agent-unplug-after-bytes=100000"}, "Write A", "Write Failed", -13),
+        ]
+        ports = [c[0] for c in cases]
+        self.map_fixtures(ports)
+        self.start_bench([(port, "8086:d001", keys) for port, keys, *_ in cases])
+        station = self.start_station()
+        for n, (port, _, section, status, code) in enumerate(cases, 1):
+            with self.subTest(port=port, section=section):
+                self.expect_result(str(n), section, status, code)
+        self.assertEqual(len(self.csv_rows("6")), 1)
+        # Without a relocation area the agent has no block to replace the failing one with.
+        self.assertIn("Too many bad blocks, writefailed\nFlash Fireware error occurred, error code: 4\n",
+                      self.output())
+
+        # The station keeps going: the handset pulled out while writing comes back sound; and
+        # the one whose agent never starts fails again, rather than taking the agent that the
+        # failed write left running on 6-5 (its row knows only one interface name).
+        self.assertEqual(self.status("6-5")["role"], "agent")
+        self.ctl("fault", "6-6", "none")
+        self.ctl("plug", "6-6")
+        self.ctl("plug", "6-1")
+        self.wait_for(lambda: len(self.csv_rows("6")) == 2, "the replugged handset's result")
+        self.expect_result("6", "Finished", "Completed", 0)
+        self.assert_flashed("6-6", image, 0x100000, 0x200000)
+        self.wait_for(lambda: len(self.csv_rows("1")) == 2, "the second wait for an agent")
+        self.expect_result("1", "Wait for DKB", "Wait for DKB failed", 1)
+        self.assertEqual(self.status("6-5")["role"], "agent")
+        self.assertIsNone(station.poll())
+
+    def test_bbm_method_outside_the_known_ones(self):
+        self.write_image("a.bin", 1000)
+        self.write("flasher.ini", self.PLAIN.format(misc="init_nand_flash_bbm = 4\n"))
+        self.map_fixtures(["7-1"])
+        self.start_bench([("7-1", "8086:d001")])
+        self.start_station()
+        self.expect_result("1", "Get NAND flash info", "config error in bbm", -1)
+
+    def test_plugin_result_fails_the_handset(self):
+        # The test plug-in answers the first byte read back: 7.
+        self.write_image("a.bin", 5000, first=7)
+        self.write("package.ini", "[package]\ndescription = plug-in case 1.0\n"
+                                  "[map]\ntotal = 1\n[map1]\nfilename = a.bin\ndesc = Write A\n"
+                                  "nand_loc = 0x100000\nnand_loc_end = 0x140000\n")
+        subprocess.run([ARGS.onefi, "pack", self.path("package.ini"), "-o", self.path("package.1fi")],
+                       check=True, capture_output=True)
+        self.write("flasher.ini", "[misc]\nlogging = 1\n[map]\n1fi_file = package.1fi\n")
+        self.write("post_plugin.ini", f"[Plugin]\ndll_name = {ARGS.test_plugin}\n"
+                                      "extra_read_addr = 0x100000\nextra_read_size = 16\n")
+        self.map_fixtures(["8-1"])
+        self.start_bench([("8-1", "8086:d001")])
+        self.start_station()
+        self.expect_result("1", "Write back BBM", "Error execcute post plugin", 7)
+        self.wait_for(lambda: "Using external plugin: test plug-in" in self.output(), "the plug-in's name")
+
+    def test_loop_test_flashes_the_same_handset_again_and_again(self):
+        image = self.write_image("a.bin", 200000)
+        self.write("flasher.ini", self.PLAIN.format(misc="loop_test = 1\n"))
+        self.map_fixtures(["9-1"])
+        self.start_bench([("9-1", "8086:d001")])
+        self.start_station()
+        self.wait_for(lambda: len(self.csv_rows("1")) >= 3, "three turns of the loop")
+        # Stop the loop at its next boot ROM handshake; no write happens after the last success.
+        self.ctl("fault", "9-1", "unplug-at=preamble")
+        self.wait_for(lambda: any(r[1] != 0 for r in self.csv_rows("1")), "the loop's end")
+        rows = self.csv_rows("1")
+        self.assertGreaterEqual(len(rows), 4)
+        self.assertEqual(rows[:-1], [("Finished", 0)] * (len(rows) - 1))
+        self.assertEqual(rows[-1], ("Download DKB", -1))
+        self.assert_flashed("9-1", image, 0x100000, 0x200000)
+
     def test_bad_recipe_refuses_to_start(self):
         self.write("flasher.ini", "[map]\n1fi_file = missing.1fi\n")
         self.sock = self.path("no-bench.sock")  # refused before any USB traffic
@@ -196,12 +338,12 @@ class Station(unittest.TestCase):
 
 if __name__ == "__main__":
     p = argparse.ArgumentParser()
-    for a in ("--norvane-pc", "--bench", "--onefi", "--examples"):
+    for a in ("--norvane-pc", "--bench", "--onefi", "--examples", "--test-plugin"):
         p.add_argument(a, required=True)
     p.add_argument("--wrapper", default="", help="command line the station runs under, e.g. valgrind")
     ARGS, rest = p.parse_known_args()
     if ARGS.wrapper:
         DEADLINE = 600  # a memory checker runs the station tens of times slower
-    for k in ("norvane_pc", "bench", "onefi", "examples"):
+    for k in ("norvane_pc", "bench", "onefi", "examples", "test_plugin"):
         setattr(ARGS, k, os.path.abspath(getattr(ARGS, k)))
     unittest.main(argv=[sys.argv[0]] + rest)
