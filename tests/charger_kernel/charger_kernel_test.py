@@ -257,6 +257,20 @@ class Run:
             raise AssertionError(f"DRM connector power after lighting: {dpms}")
         self.await_screen(m, "relit", [(k, "40") for k in range(1, 7)], reduce)
 
+    def touch_lights(self, m, reduce):
+        """The next time-out darkens again; a touch (the tablet's ABS_Y) lights the screen."""
+        start = m.console.mark()
+        writes, _ = await_writes(m, start, 2)
+        if writes != [(BRIGHTNESS, "10"), (BLANK, "")]:
+            raise AssertionError(f"darkening wrote {writes}, expected brightness 10 then blank")
+        start = m.console.mark()
+        m.qmp.execute("input-send-event",
+                      events=[{"type": "abs", "data": {"axis": "y", "value": 12000}}])
+        writes, _ = await_writes(m, start, 2)
+        if writes != [(BLANK, ""), (BRIGHTNESS, "100")]:
+            raise AssertionError(f"lighting wrote {writes}, expected blank then brightness 100")
+        self.await_screen(m, "touched", [(k, "40") for k in range(1, 7)], reduce)
+
     def power_key(self, m, mark):
         m.key("power", 2500)
         self.expect_exit(m, mark, ["EXIT-CMD /system/bin/reboot"])
@@ -275,7 +289,7 @@ class Run:
         m.console.wait_for(r"poweroff \n", start)
         self.expect_exit(m, mark, ["EXIT-CMD /system/bin/reboot [-p]"])
 
-    def session(self, vga, bits, reduce, visible_blank):
+    def session(self, vga, bits, reduce, visible_blank, touch):
         """One guest: the charging display, the time-out, a key lighting the screen, the
         power key while charging and while full, and the battery ceasing to charge."""
         with machine.Machine(self.args.work, vga, self.kernel, self.initrd, vga) as m:
@@ -290,6 +304,9 @@ class Run:
                        self.screen_timeout, m, mark, bits, visible_blank)
             self.check(f"[{what}] a key press lights the screen: blank 0, then brightness 100",
                        self.key_lights, m, reduce)
+            if touch:
+                self.check(f"[{what}] dark again after 14 s; a touch lights the screen",
+                           self.touch_lights, m, reduce)
             self.check(f"[{what}] power key held 2.5 s while charging: /system/bin/reboot",
                        self.power_key, m, mark)
             self.check(f"[{what}] power key held 2.5 s while full: /system/bin/reboot",
@@ -312,13 +329,17 @@ def main():
         return 77
     print(f"guest: Debian kernel {version}, built in {time.monotonic() - started:.1f} s",
           flush=True)
+    if os.path.isdir(args.artefacts):
+        for old in os.listdir(args.artefacts):
+            if old.startswith("charger-kernel-"):
+                os.unlink(os.path.join(args.artefacts, old))
     run = Run(args, kernel, initrd)
     # The cirrus DRM driver keeps its display running when blanked (it has no disable
     # hook), so only bochs shows blanking in QEMU's picture; both report it in DRM.
-    run.session("cirrus", 16, RGB565, visible_blank=False)
-    run.session("std", 32, XRGB8888, visible_blank=True)
+    run.session("cirrus", 16, RGB565, visible_blank=False, touch=False)
+    run.session("std", 32, XRGB8888, visible_blank=True, touch=True)
     for ppm in os.listdir(args.artefacts) if os.path.isdir(args.artefacts) else []:
-        if ppm.endswith(".ppm") and shutil.which("convert"):
+        if ppm.startswith("charger-kernel-") and ppm.endswith(".ppm") and shutil.which("convert"):
             subprocess.run(["convert", os.path.join(args.artefacts, ppm),
                             os.path.join(args.artefacts, ppm[:-4] + ".png")], check=False)
     print("boot times " + ", ".join(f"{t:.1f} s" for t in run.boot_times))
