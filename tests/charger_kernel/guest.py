@@ -20,8 +20,10 @@ class Missing(Exception):
 
 
 def run(cmd, **kw):
-    return subprocess.run(cmd, check=True, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                          text=True, **kw).stdout
+    done = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kw)
+    if done.returncode != 0:
+        raise RuntimeError(f"{' '.join(cmd)} failed ({done.returncode}):\n{done.stdout[-3000:]}")
+    return done.stdout
 
 
 def kernel_version():
@@ -55,8 +57,8 @@ def unpack_kernel(work, version):
     if not debs:
         try:
             run(["apt-get", "download", f"linux-image-{version}"], cwd=work)
-        except subprocess.CalledProcessError as e:
-            raise Missing(f"cannot fetch linux-image-{version}: {e.stdout.strip()[-300:]}")
+        except RuntimeError as e:
+            raise Missing(f"cannot fetch linux-image-{version}: {e}")
         debs = glob.glob(os.path.join(work, f"linux-image-{version}_*.deb"))
     shutil.rmtree(root, ignore_errors=True)
     run(["dpkg-deb", "-x", debs[0], root])
@@ -66,7 +68,7 @@ def unpack_kernel(work, version):
 
 def build_test_power(work, version):
     """The kernel's test_power battery, built out of tree against the image's headers."""
-    out = os.path.join(work, "test_power")
+    out = os.path.join(work, f"test_power-{version}")
     ko = os.path.join(out, "test_power.ko")
     if os.path.exists(ko):
         return ko
@@ -199,6 +201,7 @@ def build_initramfs(work, charger, pictures, modules, test_power, watcher):
 def build(work, charger, pictures):
     """Everything QEMU needs: (kernel image path, initramfs path, kernel version)."""
     check_tools()
+    work = os.path.abspath(work)  # kbuild wants an absolute M=
     os.makedirs(work, exist_ok=True)
     version = kernel_version()
     root = unpack_kernel(work, version)
