@@ -10,6 +10,7 @@ Exit 0 when every check passes, 1 when one fails, 77 when the guest's packages a
 """
 
 import argparse
+import functools
 import os
 import re
 import shutil
@@ -66,14 +67,28 @@ def bmp_24(rows):
     return header + bytes(pixels)
 
 
-FRAMES = {k: picture(FRAME_SIZE, lambda x, y, k=k: frame_colour(k, x, y)) for k in range(1, 7)}
-LEVEL_PICTURES = {n: picture(LEVEL_SIZE, lambda x, y, n=n: level_colour(n, x, y)) for n in LEVELS}
+def rows_of_bmp(data):
+    """The rows (top first) of an uncompressed bottom-up 24-bit BMP, read back from its bytes:
+    the expected screen is computed from the very files the guest's charger reads."""
+    offset = int.from_bytes(data[10:14], "little")
+    w, h = int.from_bytes(data[18:22], "little"), int.from_bytes(data[22:26], "little")
+    if data[:2] != b"BM" or int.from_bytes(data[28:30], "little") != 24:
+        raise ValueError("not a 24-bit BMP")
+    stride = (3 * w + 3) & ~3
+    rows = []
+    for r in range(h):
+        line = data[offset + r * stride:offset + r * stride + 3 * w]
+        rows.append([(line[i + 2], line[i + 1], line[i]) for i in range(0, 3 * w, 3)])
+    return rows[::-1]
 
 
-def picture_files():
-    files = {f"power_off_charging_{k}": bmp_24(rows) for k, rows in FRAMES.items()}
-    files.update({n: bmp_24(rows) for n, rows in LEVEL_PICTURES.items()})
-    return files
+PICTURE_FILES = {f"power_off_charging_{k}":
+                 bmp_24(picture(FRAME_SIZE, lambda x, y, k=k: frame_colour(k, x, y)))
+                 for k in range(1, 7)}
+PICTURE_FILES.update({n: bmp_24(picture(LEVEL_SIZE, lambda x, y, n=n: level_colour(n, x, y)))
+                      for n in LEVELS})
+FRAMES = {k: rows_of_bmp(PICTURE_FILES[f"power_off_charging_{k}"]) for k in range(1, 7)}
+LEVEL_PICTURES = {n: rows_of_bmp(PICTURE_FILES[n]) for n in LEVELS}
 
 
 # ---------------------------------------------------------------- expected screens
@@ -94,6 +109,7 @@ RGB565 = quantiser((5, 6, 5))
 XRGB8888 = quantiser((8, 8, 8))
 
 
+@functools.lru_cache(maxsize=32)
 def expected_screen(width, height, frame, level, reduce):
     """Black, with the frame and the level picture where the charger places them: centred,
     row offsets -88 and +108 from the middle."""
@@ -323,7 +339,7 @@ def main():
     args = p.parse_args()
     started = time.monotonic()
     try:
-        kernel, initrd, version = guest.build(args.work, args.charger, picture_files())
+        kernel, initrd, version = guest.build(args.work, args.charger, PICTURE_FILES)
     except guest.Missing as e:
         print(f"SKIP: {e}")
         return 77
