@@ -12,7 +12,7 @@ CMAKE_GEN  := -G Ninja
 FUZZ_SECONDS ?= 20
 FUZZ_LONG_SECONDS ?= 600
 
-.PHONY: all setup build run test test-unit test-asan test-tsan test-fuzz fuzz bench clean
+.PHONY: all setup build run test test-unit test-asan test-tsan test-fuzz test-kernel fuzz bench clean
 
 all: build
 
@@ -56,6 +56,13 @@ test-fuzz:
 	  -DNORVANE_FUZZ=ON -DNORVANE_FUZZ_SECONDS=$(FUZZ_SECONDS)
 	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzzers
 	ctest --test-dir $(BUILD_FUZZ) --output-on-failure -L fuzz
+
+# The charger on Debian's kernel under QEMU only (also part of test-unit); screenshots in
+# $(BUILD)/artefacts.
+test-kernel: setup
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS) --target poweroff_charger
+	ctest --test-dir $(BUILD) --output-on-failure -V -R '^charger_kernel$$'
 
 # A longer campaign: every target for FUZZ_LONG_SECONDS, new finds kept in the corpora.
 fuzz: setup
