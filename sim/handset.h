@@ -67,7 +67,8 @@ class handset : public std::enable_shared_from_this<handset> {
 
   role current_role() const;
   std::string status_json() const;
-  // Modelled bus time of every transfer of this handset so far (a lower bound of the real one).
+  // Modelled time of this handset so far: the bus time of every transfer plus the agent's
+  // NAND operations (a lower bound of what a real handset takes).
   uint64_t modelled_ns() const;
   // The images of the last accepted download (empty before).
   std::vector<uint8_t> received_tim() const;
@@ -81,6 +82,8 @@ class handset : public std::enable_shared_from_this<handset> {
   void schedule(role next, int delay_ms);
   void timer_loop();
   void plug_as(role r);
+  void end_stay_locked(const std::shared_ptr<usb_inproc::attachment> &a);
+  uint64_t modelled_locked() const;
 
   const handset_config cfg_;
   const agent_factory agent_;
@@ -92,6 +95,7 @@ class handset : public std::enable_shared_from_this<handset> {
   fault_set faults_;
   std::shared_ptr<bootrom_model> rom_;
   std::shared_ptr<usb_inproc::attachment> attachment_;
+  std::shared_ptr<usb_inproc::device_model> stay_model_;  // what answers on attachment_
   std::vector<uint8_t> tim_, dkb_;
   int plugs_ = 0;
   uint64_t modelled_done_ns_ = 0;  // of the stays that ended

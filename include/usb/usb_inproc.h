@@ -67,6 +67,10 @@ class device_model {
 
   // The device has left the bus (whoever unplugged it). Called once.
   virtual void on_detach(attachment &a) { (void)a; }
+
+  // Modelled time of the device's own work so far (NAND operations, say), beyond the bus time
+  // the attachment counts: together they are the lower bound a real device would take.
+  virtual uint64_t modelled_work_ns() const { return 0; }
 };
 
 // One stay of a device on the bus, from plug to unplug.

@@ -11,6 +11,7 @@
 
 #include "usb/usb_inproc.h"
 #include "usb_backend.h"
+#include "util/pacer.h"
 
 namespace usb_inproc {
 namespace {
@@ -143,7 +144,7 @@ class attachment_impl final : public attachment,
   void bus_time(clock::time_point start, int bytes) {
     uint64_t ns = uint64_t{timing_.per_request_us} * 1000 + uint64_t{timing_.ns_per_byte} * static_cast<uint64_t>(bytes);
     modelled_ns_ += ns;
-    if (timing_.realistic) std::this_thread::sleep_until(start + std::chrono::nanoseconds(ns));
+    if (timing_.realistic) pacer_.finish(start, std::chrono::nanoseconds(ns));
   }
 
   int write_packets(const uint8_t *data, int len, int timeout_ms, int *actual) {
@@ -207,6 +208,7 @@ class attachment_impl final : public attachment,
   const int bus_, devnum_;
   const timing timing_;
   std::atomic<uint64_t> modelled_ns_{0};
+  util::pacer pacer_;  // the device's requests follow one another on the bus
   std::atomic<bool> ready_{false};
   mutable std::mutex m_;
   std::condition_variable cv_;

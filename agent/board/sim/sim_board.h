@@ -4,6 +4,7 @@
 // brings the handset back as a boot ROM.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -15,6 +16,7 @@
 
 #include "board.h"
 #include "nand_chip.h"
+#include "util/pacer.h"
 
 namespace agent {
 
@@ -45,8 +47,11 @@ class sim_board final : public board {
   // ---- faults and timing ----
   // The next `count` I2C transfers fail.
   void fail_i2c(uint32_t count) { i2c_failures_ = count; }
-  // With the timing model on, the agent's thread is held for the chip's modelled busy time.
+  // With the timing model on, each NAND operation holds the agent's thread for the chip's
+  // modelled time of it (nand_config: page read and program, block erase, bytes moved).
   void set_realistic_timing(bool on) { realistic_ = on; }
+  // The modelled time of the NAND operations of this board so far, timing model on or off.
+  uint64_t modelled_nand_ns() const { return modelled_nand_ns_.load(); }
 
   // ---- what the bench's status report shows ----
   struct register_view {
@@ -85,7 +90,9 @@ class sim_board final : public board {
 
  private:
   void request_reset(reset_kind kind);
-  void model_time();
+  // Runs one NAND operation of the chip and accounts (and, realistic, waits out) its time.
+  template <class Op>
+  int timed(Op op);
 
   sim::nand_chip *nand_;
   std::vector<uint8_t> sram_, ddr_;
@@ -112,8 +119,8 @@ class sim_board final : public board {
   bool halted_ = false;
   reset_kind reset_ = reset_kind::none;
   bool realistic_ = false;
-  uint64_t modelled_ns_seen_ = 0;
-  int64_t debt_ns_ = 0;
+  std::atomic<uint64_t> modelled_nand_ns_{0};
+  util::pacer pacer_;
 };
 
 }  // namespace agent
