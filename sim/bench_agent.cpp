@@ -114,7 +114,7 @@ agent_factory bench_agents::factory(const std::string &port) {
         [device](agent::reset_kind) {
           if (auto h = device.lock()) h->reset();
         },
-        boot.device.config().timing.realistic);
+        boot.device.config().timing.realistic, boot.timeline);
     s.last = agent;
     return agent;
   };

@@ -88,7 +88,9 @@ std::shared_ptr<handset> handset::create(handset_config cfg, agent_factory agent
 
 handset::handset(handset_config cfg, agent_factory agent,
                  std::function<void(const std::string &)> ev)
-    : cfg_(std::move(cfg)), agent_(std::move(agent)), events_(std::move(ev)), faults_(cfg_.faults) {}
+    : cfg_(std::move(cfg)), agent_(std::move(agent)), events_(std::move(ev)),
+      timeline_(cfg_.timing.realistic ? std::make_shared<util::busy_timeline>() : nullptr),
+      faults_(cfg_.faults) {}
 
 handset::~handset() {
   {
@@ -218,7 +220,7 @@ void handset::plug_as(role r) {
   } else {
     vid = agent_vid;
     pid = agent_pid;
-    inner = agent_ ? agent_(agent_boot{*this, tim_, dkb_}) : nullptr;
+    inner = agent_ ? agent_(agent_boot{*this, tim_, dkb_, timeline_}) : nullptr;
     if (!inner) inner = std::make_shared<silent_agent>();
   }
   // Runs inside the plug below, while this call keeps the handset alive; taking a reference
@@ -247,7 +249,9 @@ void handset::plug_as(role r) {
     std::lock_guard<std::mutex> lock(m_);
     model->unplug_after(faults_.agent_unplug_after_bytes);
   }
-  auto a = usb_inproc::plug(cfg_.port, vid, pid, model, cfg_.bus_number, cfg_.timing);
+  usb_inproc::timing timing = cfg_.timing;
+  timing.timeline = timeline_;
+  auto a = usb_inproc::plug(cfg_.port, vid, pid, model, cfg_.bus_number, timing);
   char id[16];
   std::snprintf(id, sizeof id, "%04x:%04x", vid, pid);
   if (!a) {
@@ -268,6 +272,7 @@ void handset::end_stay_locked(const std::shared_ptr<usb_inproc::attachment> &a) 
 
 // Called with m_ held.
 uint64_t handset::modelled_locked() const {
+  if (timeline_) return timeline_->total_ns();
   uint64_t now = attachment_ ? attachment_->modelled_ns() : 0;
   if (attachment_ && stay_model_) now += stay_model_->modelled_work_ns();
   return modelled_done_ns_ + now;

@@ -45,6 +45,8 @@ struct agent_boot {
   handset &device;
   const std::vector<uint8_t> &tim;
   const std::vector<uint8_t> &dkb;
+  // With realistic timing: where the agent's NAND adds its modelled periods (null otherwise).
+  std::shared_ptr<util::busy_timeline> timeline;
 };
 using agent_factory = std::function<std::shared_ptr<usb_inproc::device_model>(const agent_boot &)>;
 
@@ -68,7 +70,8 @@ class handset : public std::enable_shared_from_this<handset> {
   role current_role() const;
   std::string status_json() const;
   // Modelled time of this handset so far: the bus time of every transfer plus the agent's
-  // NAND operations (a lower bound of what a real handset takes).
+  // NAND operations (a lower bound of what a real handset takes). With realistic timing the
+  // union of their modelled periods, as bus transfers and NAND work may overlap; else the sum.
   uint64_t modelled_ns() const;
   // The images of the last accepted download (empty before).
   std::vector<uint8_t> received_tim() const;
@@ -88,6 +91,7 @@ class handset : public std::enable_shared_from_this<handset> {
   const handset_config cfg_;
   const agent_factory agent_;
   const std::function<void(const std::string &)> events_;
+  const std::shared_ptr<util::busy_timeline> timeline_;  // with realistic timing
 
   mutable std::mutex m_;
   std::condition_variable cv_;

@@ -30,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "util/pacer.h"
+
 namespace usb_inproc {
 
 constexpr size_t max_packet = 512;
@@ -38,10 +40,13 @@ constexpr size_t max_packet = 512;
 // about 40 MB/s, USB 2.0 high-speed bulk). Every attachment adds up this modelled time, a lower
 // bound of what the transfers take on a real bus; with `realistic` each request also lasts at
 // least that long, otherwise the bus runs as fast as it can.
+// With `realistic`, each request's modelled period is also added to `timeline` when given: the
+// device's other parts (its NAND) add theirs there too, for the device's modelled lower bound.
 struct timing {
   bool realistic = false;
   uint32_t per_request_us = 125;
   uint32_t ns_per_byte = 25;
+  std::shared_ptr<util::busy_timeline> timeline;
 };
 
 class attachment;

@@ -9,29 +9,62 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
 namespace util {
 
+// The modelled busy time of one device made of several parts working at once (its bus, its
+// NAND): the union of the periods [start, start + modelled duration] of all its operations, so
+// that a transfer the protocol lets run while the NAND works is counted once, not twice.
+// Operations are added as they start, from any thread.
+class busy_timeline {
+ public:
+  using clock = std::chrono::steady_clock;
+
+  void add(clock::time_point start, std::chrono::nanoseconds d) {
+    std::lock_guard<std::mutex> lock(m_);
+    auto end = start + d, from = std::max(start, covered_);
+    if (end <= from) return;
+    total_ += end - from;
+    covered_ = end;
+  }
+  uint64_t total_ns() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(total_).count());
+  }
+
+ private:
+  mutable std::mutex m_;
+  clock::time_point covered_{};
+  clock::duration total_{};
+};
+
 class pacer {
  public:
   using clock = std::chrono::steady_clock;
 
-  // Ends (sleeps until) the operation that began at `start` and is modelled to last `d`.
-  void finish(clock::time_point start, std::chrono::nanoseconds d) {
+  // Ends (sleeps until) the operation that began at `start` and is modelled to last `d`; its
+  // period as scheduled goes to `timeline` when given.
+  void finish(clock::time_point start, std::chrono::nanoseconds d, busy_timeline *timeline = nullptr) {
     clock::time_point due;
     {
       std::lock_guard<std::mutex> lock(m_);
       due_ = std::max(due_, start - owed_) + d;
-      owed_ = {};
       due = due_;
     }
-    if (clock::now() >= due) return;
-    std::this_thread::sleep_until(due);
-    auto late = std::min<clock::duration>(clock::now() - due, max_owed);
+    if (timeline) timeline->add(due - d, d);
+    auto now = clock::now();
+    if (now < due) {
+      std::this_thread::sleep_until(due);
+      now = clock::now();
+    }
+    // Behind the schedule by a late wake-up, or by work inside the operation that took longer
+    // than modelled: the next operations make up for it.
+    auto behind = std::clamp<clock::duration>(now - due, clock::duration::zero(), max_owed);
     std::lock_guard<std::mutex> lock(m_);
-    owed_ = late;
+    owed_ = behind;
   }
 
  private:

@@ -132,10 +132,12 @@ class attachment_impl final : public attachment,
     return st;
   }
 
+  // A read's bus time starts when the device has data: waiting for the device to produce it
+  // is the device's time (the NAND's, say), not the bus's.
   int read(uint8_t *data, int len, int timeout_ms, int *actual) {
-    auto start = clock::now();
-    int st = read_packets(data, len, timeout_ms, actual);
-    if (st == usb_core::xfer_ok) bus_time(start, *actual);
+    clock::time_point data_at = clock::now();
+    int st = read_packets(data, len, timeout_ms, actual, data_at);
+    if (st == usb_core::xfer_ok) bus_time(data_at, *actual);
     return st;
   }
 
@@ -144,7 +146,8 @@ class attachment_impl final : public attachment,
   void bus_time(clock::time_point start, int bytes) {
     uint64_t ns = uint64_t{timing_.per_request_us} * 1000 + uint64_t{timing_.ns_per_byte} * static_cast<uint64_t>(bytes);
     modelled_ns_ += ns;
-    if (timing_.realistic) pacer_.finish(start, std::chrono::nanoseconds(ns));
+    if (!timing_.realistic) return;
+    pacer_.finish(start, std::chrono::nanoseconds(ns), timing_.timeline.get());
   }
 
   int write_packets(const uint8_t *data, int len, int timeout_ms, int *actual) {
@@ -176,12 +179,15 @@ class attachment_impl final : public attachment,
     return usb_core::xfer_ok;
   }
 
-  int read_packets(uint8_t *data, int len, int timeout_ms, int *actual) {
+  // `data_at` becomes the moment the first packet was there, if the read had to wait for it.
+  int read_packets(uint8_t *data, int len, int timeout_ms, int *actual, clock::time_point &data_at) {
     auto deadline = clock::now() + std::chrono::milliseconds(timeout_ms);
     std::unique_lock<std::mutex> lock(m_);
     int got = 0;
     *actual = 0;
+    bool waited = false;
     for (;;) {
+      if (waited && got == 0) data_at = clock::now();
       if (gone_) return usb_core::xfer_no_device;
       if (!in_.empty()) {
         std::vector<uint8_t> packet = std::move(in_.front());
@@ -200,6 +206,7 @@ class attachment_impl final : public attachment,
       }
       if (!cv_.wait_until(lock, deadline, [&] { return gone_ || !in_.empty(); }))
         return usb_core::xfer_timeout;
+      waited = true;
     }
   }
 

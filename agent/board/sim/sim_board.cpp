@@ -87,7 +87,8 @@ int sim_board::timed(Op op) {
   int r = op();
   uint64_t d = nand_->stats().busy_ns - before;
   modelled_nand_ns_ += d;
-  if (realistic_) pacer_.finish(start, std::chrono::nanoseconds(d));
+  if (!realistic_) return r;
+  pacer_.finish(start, std::chrono::nanoseconds(d), timeline_.get());
   return r;
 }
 

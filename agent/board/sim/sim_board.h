@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -50,6 +51,8 @@ class sim_board final : public board {
   // With the timing model on, each NAND operation holds the agent's thread for the chip's
   // modelled time of it (nand_config: page read and program, block erase, bytes moved).
   void set_realistic_timing(bool on) { realistic_ = on; }
+  // With the timing model on, each NAND operation's modelled period also goes to `t`.
+  void set_timeline(std::shared_ptr<util::busy_timeline> t) { timeline_ = std::move(t); }
   // The modelled time of the NAND operations of this board so far, timing model on or off.
   uint64_t modelled_nand_ns() const { return modelled_nand_ns_.load(); }
 
@@ -121,6 +124,7 @@ class sim_board final : public board {
   bool realistic_ = false;
   std::atomic<uint64_t> modelled_nand_ns_{0};
   util::pacer pacer_;
+  std::shared_ptr<util::busy_timeline> timeline_;
 };
 
 }  // namespace agent
