@@ -23,6 +23,7 @@
 // so a model may call send_in, unplug and plug from inside its callbacks.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -125,11 +126,20 @@ std::vector<port_info> list();
 
 // Host side of the bus without the transport API: what the bench's socket server forwards.
 // Statuses are those of one request: 0 ok, -1 time-out, -2 device gone, -3 overflow, -4 error.
+using clock_point = std::chrono::steady_clock::time_point;
+
 class host_handle {
  public:
   virtual ~host_handle() = default;  // closes the device
-  virtual int bulk_write(const uint8_t *data, int len, int timeout_ms, int *actual) = 0;
-  virtual int bulk_read(uint8_t *data, int len, int timeout_ms, int *actual) = 0;
+  // `issued`: when the host issued the request, if earlier than its arrival here (a host
+  // across a socket); the timing model counts the request's bus time from there. Ignored when
+  // later than now or more than a second ago.
+  virtual int bulk_write(const uint8_t *data, int len, int timeout_ms, int *actual,
+                         clock_point issued = {}) = 0;
+  virtual int bulk_read(uint8_t *data, int len, int timeout_ms, int *actual, clock_point issued = {}) = 0;
+  // The last answer took `d` to reach the host across its socket: with realistic timing the
+  // next requests make up for it, as for a late wake-up (util::pacer).
+  virtual void wire_delay(std::chrono::nanoseconds d) = 0;
   virtual int bus_number() const = 0;
   virtual int device_number() const = 0;
 };

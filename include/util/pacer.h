@@ -45,29 +45,60 @@ class pacer {
  public:
   using clock = std::chrono::steady_clock;
 
+  // Time lost outside the operations that the next ones make up for, as for a late wake-up.
+  void owe(clock::duration d) {
+    std::lock_guard<std::mutex> lock(m_);
+    owed_ = std::clamp<clock::duration>(owed_ + d, clock::duration::zero(), max_owed);
+  }
+
   // Ends (sleeps until) the operation that began at `start` and is modelled to last `d`; its
   // period as scheduled goes to `timeline` when given.
   void finish(clock::time_point start, std::chrono::nanoseconds d, busy_timeline *timeline = nullptr) {
+    run(start, d, timeline, clock::duration::zero());
+  }
+
+  // The same for a chain that nobody outside sees until settle(): it sleeps only once it is
+  // more than `batch` ahead of the clock, saving a wake-up per operation. The chain's owner
+  // must settle() before anything it does can be seen (a NAND's results, before the agent
+  // answers the host).
+  void add(clock::time_point start, std::chrono::nanoseconds d, busy_timeline *timeline = nullptr,
+           clock::duration batch = std::chrono::milliseconds(1)) {
+    run(start, d, timeline, batch);
+  }
+
+  // Sleeps until the operations so far are due.
+  void settle() {
+    clock::time_point due;
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      due = due_;
+    }
+    wait_until(due);
+  }
+
+ private:
+  void run(clock::time_point start, std::chrono::nanoseconds d, busy_timeline *timeline, clock::duration batch) {
     clock::time_point due;
     {
       std::lock_guard<std::mutex> lock(m_);
       due_ = std::max(due_, start - owed_) + d;
+      owed_ = {};
       due = due_;
     }
     if (timeline) timeline->add(due - d, d);
     auto now = clock::now();
-    if (now < due) {
-      std::this_thread::sleep_until(due);
-      now = clock::now();
-    }
-    // Behind the schedule by a late wake-up, or by work inside the operation that took longer
-    // than modelled: the next operations make up for it.
-    auto behind = std::clamp<clock::duration>(now - due, clock::duration::zero(), max_owed);
-    std::lock_guard<std::mutex> lock(m_);
-    owed_ = behind;
+    if (due - now > batch) return wait_until(due);
+    // Work inside the operation that took longer than modelled: the next ones make up for it.
+    if (now > due) owe(now - due);
   }
 
- private:
+  // A wake-up that comes late is made up for by the next operations.
+  void wait_until(clock::time_point due) {
+    if (clock::now() >= due) return;
+    std::this_thread::sleep_until(due);
+    owe(clock::now() - due);
+  }
+
   // Wake-ups later than this are a stalled machine, not clock latency: not owed back.
   static constexpr clock::duration max_owed = std::chrono::milliseconds(2);
   std::mutex m_;

@@ -52,6 +52,10 @@ class attachment_impl final : public attachment,
   // Hosts see the device only once its model has been told it is attached.
   bool ready() const { return ready_.load(); }
   void set_ready() { ready_ = true; }
+  // Time the host lost on its way to us, outside any request: owed back by the next ones.
+  void wire_delay(std::chrono::nanoseconds d) {
+    if (timing_.realistic) pacer_.owe(d);
+  }
 
   void send_in(std::span<const uint8_t> data) override {
     std::lock_guard<std::mutex> lock(m_);
@@ -125,8 +129,8 @@ class attachment_impl final : public attachment,
     return open_;
   }
 
-  int write(const uint8_t *data, int len, int timeout_ms, int *actual) {
-    auto start = clock::now();
+  int write(const uint8_t *data, int len, int timeout_ms, int *actual, clock::time_point issued = {}) {
+    auto start = request_start(issued);
     int st = write_packets(data, len, timeout_ms, actual);
     if (st == usb_core::xfer_ok) bus_time(start, *actual);
     return st;
@@ -134,14 +138,19 @@ class attachment_impl final : public attachment,
 
   // A read's bus time starts when the device has data: waiting for the device to produce it
   // is the device's time (the NAND's, say), not the bus's.
-  int read(uint8_t *data, int len, int timeout_ms, int *actual) {
-    clock::time_point data_at = clock::now();
+  int read(uint8_t *data, int len, int timeout_ms, int *actual, clock::time_point issued = {}) {
+    clock::time_point data_at = request_start(issued);
     int st = read_packets(data, len, timeout_ms, actual, data_at);
     if (st == usb_core::xfer_ok) bus_time(data_at, *actual);
     return st;
   }
 
  private:
+  static clock::time_point request_start(clock::time_point issued) {
+    auto now = clock::now();
+    return issued <= now && now - issued < std::chrono::seconds(1) ? issued : now;
+  }
+
   // Adds the request's modelled time; with realistic timing the request lasts at least as long.
   void bus_time(clock::time_point start, int bytes) {
     uint64_t ns = uint64_t{timing_.per_request_us} * 1000 + uint64_t{timing_.ns_per_byte} * static_cast<uint64_t>(bytes);
@@ -231,12 +240,13 @@ class host_handle_impl final : public host_handle {
  public:
   explicit host_handle_impl(std::shared_ptr<attachment_impl> a) : a_(std::move(a)) {}
   ~host_handle_impl() override { a_->close(); }
-  int bulk_write(const uint8_t *data, int len, int timeout_ms, int *actual) override {
-    return a_->write(data, len, timeout_ms, actual);
+  int bulk_write(const uint8_t *data, int len, int timeout_ms, int *actual, clock_point issued) override {
+    return a_->write(data, len, timeout_ms, actual, issued);
   }
-  int bulk_read(uint8_t *data, int len, int timeout_ms, int *actual) override {
-    return a_->read(data, len, timeout_ms, actual);
+  int bulk_read(uint8_t *data, int len, int timeout_ms, int *actual, clock_point issued) override {
+    return a_->read(data, len, timeout_ms, actual, issued);
   }
+  void wire_delay(std::chrono::nanoseconds d) override { a_->wire_delay(d); }
   int bus_number() const override { return a_->bus_number(); }
   int device_number() const override { return a_->device_number(); }
 

@@ -71,6 +71,7 @@ int sim_board::usb_receive(uint8_t *packet) {
 }
 
 bool sim_board::usb_send(const uint8_t *packet, uint32_t length) {
+  if (realistic_) pacer_.settle();  // the host sees nothing before the NAND is done
   if (sender_) return sender_(packet, length);
   std::lock_guard<std::mutex> lock(mutex_);
   if (reset_ != reset_kind::none) return false;
@@ -88,7 +89,8 @@ int sim_board::timed(Op op) {
   uint64_t d = nand_->stats().busy_ns - before;
   modelled_nand_ns_ += d;
   if (!realistic_) return r;
-  pacer_.finish(start, std::chrono::nanoseconds(d), timeline_.get());
+  // The agent's answers settle the chip's time (usb_send): no wake-up per page.
+  pacer_.add(start, std::chrono::nanoseconds(d), timeline_.get());
   return r;
 }
 
