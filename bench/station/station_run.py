@@ -40,7 +40,7 @@ with open(os.path.join(work, "bench.ini"), "w") as f:
         f.write(f"[handset{n}]\nport = {port}\nplugged = false\n")
 sock = os.path.join(work, "bench.sock")
 bench_p = subprocess.Popen([bench, "--socket", sock, "--dir", os.path.join(work, "bench"),
-                            os.path.join(work, "bench.ini")], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                            os.path.join(work, "bench.ini")], stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, "bench.err"), "w"))
 station_p = None
 
 

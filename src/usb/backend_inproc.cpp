@@ -61,10 +61,11 @@ class attachment_impl final : public attachment,
     std::lock_guard<std::mutex> lock(m_);
     if (gone_) return;
     size_t pos = 0;
+    auto now = clock::now();
     do {
       size_t n = std::min(max_packet, data.size() - pos);
-      in_.emplace_back(data.begin() + static_cast<std::ptrdiff_t>(pos),
-                       data.begin() + static_cast<std::ptrdiff_t>(pos + n));
+      in_.push_back({now, std::vector<uint8_t>(data.begin() + static_cast<std::ptrdiff_t>(pos),
+                                               data.begin() + static_cast<std::ptrdiff_t>(pos + n))});
       pos += n;
     } while (pos < data.size());
     cv_.notify_all();
@@ -188,18 +189,18 @@ class attachment_impl final : public attachment,
     return usb_core::xfer_ok;
   }
 
-  // `data_at` becomes the moment the first packet was there, if the read had to wait for it.
+  // `data_at` becomes the moment the device queued the first packet, if that was later (the
+  // host's own wake-up is then inside the request's modelled time).
   int read_packets(uint8_t *data, int len, int timeout_ms, int *actual, clock::time_point &data_at) {
     auto deadline = clock::now() + std::chrono::milliseconds(timeout_ms);
     std::unique_lock<std::mutex> lock(m_);
     int got = 0;
     *actual = 0;
-    bool waited = false;
     for (;;) {
-      if (waited && got == 0) data_at = clock::now();
       if (gone_) return usb_core::xfer_no_device;
       if (!in_.empty()) {
-        std::vector<uint8_t> packet = std::move(in_.front());
+        if (got == 0) data_at = std::max(data_at, in_.front().queued_at);
+        std::vector<uint8_t> packet = std::move(in_.front().bytes);
         in_.pop_front();
         int n = static_cast<int>(packet.size());
         if (n > len - got) {
@@ -215,7 +216,6 @@ class attachment_impl final : public attachment,
       }
       if (!cv_.wait_until(lock, deadline, [&] { return gone_ || !in_.empty(); }))
         return usb_core::xfer_timeout;
-      waited = true;
     }
   }
 
@@ -230,7 +230,11 @@ class attachment_impl final : public attachment,
   std::condition_variable cv_;
   std::mutex callback_m_;  // one OUT callback at a time
   std::shared_ptr<device_model> model_;
-  std::deque<std::vector<uint8_t>> in_;
+  struct in_packet {
+    clock::time_point queued_at;
+    std::vector<uint8_t> bytes;
+  };
+  std::deque<in_packet> in_;
   uint64_t wake_seq_ = 0;
   bool gone_ = false;
   bool open_ = false;
