@@ -66,9 +66,12 @@ class attachment_impl final : public attachment,
       size_t n = std::min(max_packet, data.size() - pos);
       in_.push_back({now, std::vector<uint8_t>(data.begin() + static_cast<std::ptrdiff_t>(pos),
                                                data.begin() + static_cast<std::ptrdiff_t>(pos + n))});
+      queued(in_.back().bytes.size(), +1);
       pos += n;
     } while (pos < data.size());
-    cv_.notify_all();
+    // A reader is woken only once what it waits for is there: one wake-up per request, not
+    // one per packet (a device's firmware queues its packets one at a time).
+    if (read_can_end()) cv_.notify_all();
   }
 
   void wake_out() override {
@@ -90,6 +93,8 @@ class attachment_impl final : public attachment,
       if (gone_) return;
       gone_ = true;
       in_.clear();
+      in_bytes_ = 0;
+      in_short_ = 0;
       model = std::move(model_);
       cv_.notify_all();
     }
@@ -196,12 +201,14 @@ class attachment_impl final : public attachment,
     std::unique_lock<std::mutex> lock(m_);
     int got = 0;
     *actual = 0;
+    bool timed_out = false;
     for (;;) {
       if (gone_) return usb_core::xfer_no_device;
       if (!in_.empty()) {
         if (got == 0) data_at = std::max(data_at, in_.front().queued_at);
         std::vector<uint8_t> packet = std::move(in_.front().bytes);
         in_.pop_front();
+        queued(packet.size(), -1);
         int n = static_cast<int>(packet.size());
         if (n > len - got) {
           std::memcpy(data + got, packet.data(), static_cast<size_t>(len - got));
@@ -214,8 +221,11 @@ class attachment_impl final : public attachment,
         if (got == len || n < static_cast<int>(max_packet)) return usb_core::xfer_ok;
         continue;
       }
-      if (!cv_.wait_until(lock, deadline, [&] { return gone_ || !in_.empty(); }))
-        return usb_core::xfer_timeout;
+      if (timed_out) return usb_core::xfer_timeout;
+      want_ = size_t(len - got);
+      // At the time-out the packets that came meanwhile still go into this request.
+      timed_out = !cv_.wait_until(lock, deadline, [&] { return gone_ || read_can_end(); });
+      want_ = 0;
     }
   }
 
@@ -230,11 +240,22 @@ class attachment_impl final : public attachment,
   std::condition_variable cv_;
   std::mutex callback_m_;  // one OUT callback at a time
   std::shared_ptr<device_model> model_;
+  // Called with m_ held: the queued IN bytes and short packets.
+  void queued(size_t bytes, int sign) {
+    in_bytes_ += sign * int64_t(bytes);
+    if (bytes < max_packet) in_short_ += sign;
+  }
+  // Called with m_ held: whether the waiting reader's request can end with what is queued.
+  bool read_can_end() const { return in_short_ > 0 || (in_bytes_ > 0 && uint64_t(in_bytes_) >= want_); }
+
   struct in_packet {
     clock::time_point queued_at;
     std::vector<uint8_t> bytes;
   };
   std::deque<in_packet> in_;
+  int64_t in_bytes_ = 0;  // in in_
+  int in_short_ = 0;      // packets shorter than max_packet in in_
+  size_t want_ = 0;       // bytes the waiting reader still needs
   uint64_t wake_seq_ = 0;
   bool gone_ = false;
   bool open_ = false;
