@@ -109,9 +109,12 @@ agent_factory bench_agents::factory(const std::string &port) {
     slot &s = slots_[port];
     if (!s.nand) return nullptr;
     // A reset brings the handset back to its boot ROM.
-    auto agent = std::make_shared<agent::agent_device>(s.nand, [device](agent::reset_kind) {
-      if (auto h = device.lock()) h->reset();
-    });
+    auto agent = std::make_shared<agent::agent_device>(
+        s.nand,
+        [device](agent::reset_kind) {
+          if (auto h = device.lock()) h->reset();
+        },
+        boot.device.config().timing.realistic, boot.timeline);
     s.last = agent;
     return agent;
   };

@@ -1,7 +1,8 @@
 // The bench's configuration file (INI). Every section other than [bench] is one handset:
 //   [bench]
 //   timing = none                  ; none: as fast as possible; realistic: USB 2.0 high-speed
-//                                  ; bus time per request (usb_inproc::timing)
+//                                  ; bus time per request (usb_inproc::timing) and the NAND's
+//                                  ; operation times (nand_config), for every handset
 //   [handset1]
 //   port = 1-1                     ; port name = the device's interface name (required)
 //   identity = 8086:d001           ; boot ROM identity: 8086:d001 or 1286:8104

@@ -26,10 +26,12 @@ bool read_full(int fd, void *buf, size_t n) { return usb_sim::read_all(fd, buf, 
 bool write_full(int fd, const void *buf, size_t n) { return usb_sim::write_all(fd, buf, n, -1); }
 
 bool respond(int fd, int32_t status, const void *payload, uint32_t len) {
-  uint8_t h[8];
-  usb_sim::put32(h, static_cast<uint32_t>(status));
-  usb_sim::put32(h + 4, len);
-  return write_full(fd, h, sizeof h) && (len == 0 || write_full(fd, payload, len));
+  // One send for header and payload: the host wakes once per answer, not twice.
+  std::vector<uint8_t> m(8 + size_t{len});
+  usb_sim::put32(m.data(), static_cast<uint32_t>(status));
+  usb_sim::put32(m.data() + 4, len);
+  if (len) std::memcpy(m.data() + 8, payload, len);
+  return write_full(fd, m.data(), m.size());
 }
 
 bool respond_text(int fd, int32_t status, const std::string &text) {
@@ -140,9 +142,16 @@ void bench_server::serve(connection &c) {
   std::unique_ptr<usb_inproc::host_handle> dev;
   std::string port;
   std::vector<uint8_t> buf(usb_sim::max_payload);
+  usb_inproc::clock_point answer_sent{};  // of the last WRITE or READ
   for (;;) {
-    uint8_t h[12];
+    uint8_t h[usb_sim::request_header_size];
     if (!read_full(c.fd, h, sizeof h)) break;
+    // steady_clock is CLOCK_MONOTONIC, the host's clock too.
+    auto issued = usb_inproc::clock_point(std::chrono::nanoseconds(usb_sim::get64(h + 12)));
+    auto answered = usb_inproc::clock_point(std::chrono::nanoseconds(usb_sim::get64(h + 20)));
+    // How long our last answer took to reach the host: the bus model makes up for it.
+    if (dev && answered > answer_sent && answer_sent.time_since_epoch().count())
+      dev->wire_delay(std::chrono::duration_cast<std::chrono::nanoseconds>(answered - answer_sent));
     uint32_t op = usb_sim::get32(h), len = usb_sim::get32(h + 4);
     int timeout = static_cast<int>(std::clamp<uint32_t>(usb_sim::get32(h + 8), 1, kMaxTimeoutMs));
     bool has_payload = op == usb_sim::op_write || op == usb_sim::op_open || op == usb_sim::op_ctl;
@@ -180,8 +189,9 @@ void bench_server::serve(connection &c) {
       case usb_sim::op_read: {
         int actual = 0, st = -4;
         if (dev && len > 0) {
-          st = op == usb_sim::op_write ? dev->bulk_write(buf.data(), static_cast<int>(len), timeout, &actual)
-                                       : dev->bulk_read(buf.data(), static_cast<int>(len), timeout, &actual);
+          st = op == usb_sim::op_write
+                   ? dev->bulk_write(buf.data(), static_cast<int>(len), timeout, &actual, issued)
+                   : dev->bulk_read(buf.data(), static_cast<int>(len), timeout, &actual, issued);
         }
         if (op == usb_sim::op_write) {
           uint8_t r[8];
@@ -191,6 +201,7 @@ void bench_server::serve(connection &c) {
         } else {
           ok = respond(c.fd, st, buf.data(), static_cast<uint32_t>(actual));
         }
+        answer_sent = std::chrono::steady_clock::now();
         break;
       }
       case usb_sim::op_close:

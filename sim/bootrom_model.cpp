@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 #include <cstring>
+#include <thread>
+
+#include "agent/agent_image.h"
 
 namespace sim {
 namespace {
@@ -13,8 +15,8 @@ constexpr uint32_t kTimh = 0x54494D48, kDkbi = 0x444B4249;
 constexpr uint32_t kMaxCommand = 16u << 20;  // longer is line noise, not a command
 
 // Boot ROM statuses the model answers with.
-constexpr uint8_t kInvalidTim = 0x6A, kDownloadError = 0x91, kPreambleError = 0x95,
-                  kUnknownCmd = 0x9B;
+constexpr uint8_t kInvalidTim = 0x6A, kDownloadError = 0x91, kImageRefused = 0x92,
+                  kPreambleError = 0x95, kUnknownCmd = 0x9B;
 
 uint32_t le32(const uint8_t *p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -199,8 +201,14 @@ void bootrom_model::finish_image(usb_inproc::attachment &a, uint8_t seq) {
       if (cb_.event)
         cb_.event("agent image refused: " + std::to_string(image_.size()) + " bytes, TIM says " +
                   std::to_string(dkb_size_));
-      image_.clear();
+      restart_download();
       return respond(a, 0x30, seq, kDownloadError, {});
+    }
+    // The processor would jump into whatever it got: only an agent image is run.
+    if (!agent_image_well_formed(image_.data(), image_.size())) {
+      if (cb_.event) cb_.event("agent image refused: not a well-formed agent image");
+      restart_download();
+      return respond(a, 0x30, seq, kImageRefused, {});
     }
     wanted_ = 2;
     {
@@ -210,6 +218,16 @@ void bootrom_model::finish_image(usb_inproc::attachment &a, uint8_t seq) {
     if (cb_.event) cb_.event("agent image accepted (" + std::to_string(image_.size()) + " bytes)");
   }
   respond(a, 0x30, seq, 0, {});
+}
+
+// A refused agent image sends the ROM back to the start: the next download begins with the TIM.
+void bootrom_model::restart_download() {
+  image_.clear();
+  tim_.clear();
+  wanted_ = 0;
+  std::lock_guard<std::mutex> lock(m_);
+  progress_.tim_accepted = false;
+  progress_.dkb_bytes = 0;
 }
 
 bool bootrom_model::tim_is_default(const std::vector<uint8_t> &tim, uint32_t *dkb_size) const {

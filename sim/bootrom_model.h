@@ -4,8 +4,10 @@
 // bytes (less when less remains), checks the TIM against the default TIM the station builds
 // (every field; the agent's image_size against the bytes then sent) and refuses a wrong one
 // with status 0x6A (a wrong agent length with 0x91; so are data headers and data out of
-// sequence, and data of another size than granted), and on disconnect hands what it
-// received to the handset. Faults: faults.h.
+// sequence, and data of another size than granted), refuses an agent image that is not well
+// formed (agent_image_well_formed: vectors first, its stored length) with 0x92 (after a
+// refused agent image it asks for the TIM again), and on disconnect hands what it received
+// to the handset. Faults: faults.h.
 #pragma once
 
 #include <cstdint>
@@ -62,6 +64,7 @@ class bootrom_model final : public usb_inproc::device_model {
                std::vector<uint8_t> data);
   void send(usb_inproc::attachment &a, int step, std::vector<uint8_t> bytes);
   void finish_image(usb_inproc::attachment &a, uint8_t seq);
+  void restart_download();
   bool tim_is_default(const std::vector<uint8_t> &tim, uint32_t *dkb_size) const;
   bool fault_unplug(usb_inproc::attachment &a, int step);
 

@@ -41,6 +41,7 @@ class tracked_model final : public usb_inproc::device_model {
     inner_->on_detach(a);
     left_();
   }
+  uint64_t modelled_work_ns() const override { return inner_->modelled_work_ns(); }
 
  private:
   std::shared_ptr<usb_inproc::device_model> inner_;
@@ -87,7 +88,9 @@ std::shared_ptr<handset> handset::create(handset_config cfg, agent_factory agent
 
 handset::handset(handset_config cfg, agent_factory agent,
                  std::function<void(const std::string &)> ev)
-    : cfg_(std::move(cfg)), agent_(std::move(agent)), events_(std::move(ev)), faults_(cfg_.faults) {}
+    : cfg_(std::move(cfg)), agent_(std::move(agent)), events_(std::move(ev)),
+      timeline_(cfg_.timing.realistic ? std::make_shared<util::busy_timeline>() : nullptr),
+      faults_(cfg_.faults) {}
 
 handset::~handset() {
   {
@@ -124,7 +127,7 @@ void handset::unplug() {
     pending_ = false;
     role_ = role::unplugged;
     a = std::move(attachment_);
-    if (a) modelled_done_ns_ += a->modelled_ns();
+    end_stay_locked(a);
   }
   if (a) a->unplug();
 }
@@ -134,7 +137,7 @@ void handset::reset() {
   {
     std::lock_guard<std::mutex> lock(m_);
     a = std::move(attachment_);
-    if (a) modelled_done_ns_ += a->modelled_ns();
+    end_stay_locked(a);
     role_ = role::leaving;
   }
   event("reset");
@@ -167,7 +170,7 @@ void handset::booted(const std::vector<uint8_t> &tim, const std::vector<uint8_t>
     tim_ = tim;
     dkb_ = dkb;
     a = std::move(attachment_);
-    if (a) modelled_done_ns_ += a->modelled_ns();
+    end_stay_locked(a);
     // An agent that never starts: the handset is gone until it is plugged in again.
     no_agent = faults_.no_agent;
     role_ = no_agent ? role::unplugged : role::leaving;
@@ -221,16 +224,17 @@ void handset::plug_as(role r) {
   } else {
     vid = agent_vid;
     pid = agent_pid;
-    inner = agent_ ? agent_(agent_boot{*this, tim_, dkb_}) : nullptr;
+    inner = agent_ ? agent_(agent_boot{*this, tim_, dkb_, timeline_}) : nullptr;
     if (!inner) inner = std::make_shared<silent_agent>();
   }
   // Runs inside the plug below, while this call keeps the handset alive; taking a reference
   // here could make the timer thread the last owner, which must never destroy the handset.
-  auto came = [this, r, rom](const std::shared_ptr<usb_inproc::attachment> &a) {
+  auto came = [this, r, rom, inner](const std::shared_ptr<usb_inproc::attachment> &a) {
     std::lock_guard<std::mutex> lock(m_);
     if (rom) rom_ = rom;  // an agent's status still reports its download
     ++plugs_;
     attachment_ = a;
+    stay_model_ = inner;
     role_ = r;
   };
   // A late detach of an old stay finds the new stay present and changes nothing.
@@ -239,7 +243,7 @@ void handset::plug_as(role r) {
     if (!h) return;
     std::lock_guard<std::mutex> lock(h->m_);
     if (h->attachment_ && !h->attachment_->present()) {
-      h->modelled_done_ns_ += h->attachment_->modelled_ns();
+      h->end_stay_locked(h->attachment_);
       h->attachment_.reset();
       if (h->role_ != role::leaving) h->role_ = role::unplugged;
     }
@@ -249,7 +253,9 @@ void handset::plug_as(role r) {
     std::lock_guard<std::mutex> lock(m_);
     model->unplug_after(faults_.agent_unplug_after_bytes);
   }
-  auto a = usb_inproc::plug(cfg_.port, vid, pid, model, cfg_.bus_number, cfg_.timing);
+  usb_inproc::timing timing = cfg_.timing;
+  timing.timeline = timeline_;
+  auto a = usb_inproc::plug(cfg_.port, vid, pid, model, cfg_.bus_number, timing);
   char id[16];
   std::snprintf(id, sizeof id, "%04x:%04x", vid, pid);
   if (!a) {
@@ -261,9 +267,24 @@ void handset::plug_as(role r) {
   event(std::string(r == role::agent ? "on the bus as the agent " : "on the bus as a boot ROM ") + id);
 }
 
+// Called with m_ held, as the stay of `a` ends.
+void handset::end_stay_locked(const std::shared_ptr<usb_inproc::attachment> &a) {
+  if (!a) return;
+  modelled_done_ns_ += a->modelled_ns() + (stay_model_ ? stay_model_->modelled_work_ns() : 0);
+  stay_model_.reset();
+}
+
+// Called with m_ held.
+uint64_t handset::modelled_locked() const {
+  if (timeline_) return timeline_->total_ns();
+  uint64_t now = attachment_ ? attachment_->modelled_ns() : 0;
+  if (attachment_ && stay_model_) now += stay_model_->modelled_work_ns();
+  return modelled_done_ns_ + now;
+}
+
 uint64_t handset::modelled_ns() const {
   std::lock_guard<std::mutex> lock(m_);
-  return modelled_done_ns_ + (attachment_ ? attachment_->modelled_ns() : 0);
+  return modelled_locked();
 }
 
 handset::role handset::current_role() const {
@@ -295,8 +316,7 @@ std::string handset::status_json() const {
                 cfg_.bus_number, attachment_ ? attachment_->device_number() : 0, plugs_,
                 static_cast<unsigned long long>(p.bytes_received), p.tim_accepted ? "true" : "false",
                 p.dkb_bytes, p.dkb_accepted ? "true" : "false", dkb_.size(),
-                static_cast<unsigned long long>(
-                    (modelled_done_ns_ + (attachment_ ? attachment_->modelled_ns() : 0)) / 1000));
+                static_cast<unsigned long long>(modelled_locked() / 1000));
   return "{\"port\":" + json_string(cfg_.port) + "," + buf + json_string(faults_.describe()) + "}";
 }
 

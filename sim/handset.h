@@ -45,6 +45,8 @@ struct agent_boot {
   handset &device;
   const std::vector<uint8_t> &tim;
   const std::vector<uint8_t> &dkb;
+  // With realistic timing: where the agent's NAND adds its modelled periods (null otherwise).
+  std::shared_ptr<util::busy_timeline> timeline;
 };
 using agent_factory = std::function<std::shared_ptr<usb_inproc::device_model>(const agent_boot &)>;
 
@@ -67,7 +69,9 @@ class handset : public std::enable_shared_from_this<handset> {
 
   role current_role() const;
   std::string status_json() const;
-  // Modelled bus time of every transfer of this handset so far (a lower bound of the real one).
+  // Modelled time of this handset so far: the bus time of every transfer plus the agent's
+  // NAND operations (a lower bound of what a real handset takes). With realistic timing the
+  // union of their modelled periods, as bus transfers and NAND work may overlap; else the sum.
   uint64_t modelled_ns() const;
   // The images of the last accepted download (empty before).
   std::vector<uint8_t> received_tim() const;
@@ -81,10 +85,13 @@ class handset : public std::enable_shared_from_this<handset> {
   void schedule(role next, int delay_ms);
   void timer_loop();
   void plug_as(role r);
+  void end_stay_locked(const std::shared_ptr<usb_inproc::attachment> &a);
+  uint64_t modelled_locked() const;
 
   const handset_config cfg_;
   const agent_factory agent_;
   const std::function<void(const std::string &)> events_;
+  const std::shared_ptr<util::busy_timeline> timeline_;  // with realistic timing
 
   mutable std::mutex m_;
   std::condition_variable cv_;
@@ -92,6 +99,7 @@ class handset : public std::enable_shared_from_this<handset> {
   fault_set faults_;
   std::shared_ptr<bootrom_model> rom_;
   std::shared_ptr<usb_inproc::attachment> attachment_;
+  std::shared_ptr<usb_inproc::device_model> stay_model_;  // what answers on attachment_
   std::vector<uint8_t> tim_, dkb_;
   int plugs_ = 0;
   uint64_t modelled_done_ns_ = 0;  // of the stays that ended

@@ -1,35 +1,11 @@
-// The embedded agent image and the shape every agent image has.
+// The embedded agent image (agent_image_check.cpp holds the shape every agent image has).
 #include "agent/agent_image.h"
-
-#include <cstdint>
 
 extern "C" const unsigned char agent_image_begin[];
 extern "C" const unsigned char agent_image_end[];
 
-namespace {
-
-uint32_t word_at(const unsigned char *p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-// An always-executed branch, or a load of the pc relative to the pc.
-bool is_vector(uint32_t w) { return (w & 0xFF000000u) == 0xEA000000u || (w & 0xFFFFF000u) == 0xE59FF000u; }
-
-}  // namespace
-
-extern "C" {
-
-int load_flasher_image(unsigned char **buf, int *size) {
+extern "C" int load_flasher_image(unsigned char **buf, int *size) {
   *buf = const_cast<unsigned char *>(agent_image_begin);
   *size = int(agent_image_end - agent_image_begin);
   return 0;
 }
-
-int agent_image_well_formed(const unsigned char *image, unsigned long size) {
-  if (!image || size < AGENT_IMAGE_LENGTH_OFFSET + 4 || size > 0x7FFFFFFF) return 0;
-  for (int i = 0; i < 8; ++i)
-    if (!is_vector(word_at(image + 4 * i))) return 0;
-  return word_at(image + AGENT_IMAGE_LENGTH_OFFSET) == size ? 1 : 0;
-}
-
-}  // extern "C"

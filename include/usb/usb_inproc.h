@@ -23,12 +23,15 @@
 // so a model may call send_in, unplug and plug from inside its callbacks.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "util/pacer.h"
 
 namespace usb_inproc {
 
@@ -38,10 +41,13 @@ constexpr size_t max_packet = 512;
 // about 40 MB/s, USB 2.0 high-speed bulk). Every attachment adds up this modelled time, a lower
 // bound of what the transfers take on a real bus; with `realistic` each request also lasts at
 // least that long, otherwise the bus runs as fast as it can.
+// With `realistic`, each request's modelled period is also added to `timeline` when given: the
+// device's other parts (its NAND) add theirs there too, for the device's modelled lower bound.
 struct timing {
   bool realistic = false;
   uint32_t per_request_us = 125;
   uint32_t ns_per_byte = 25;
+  std::shared_ptr<util::busy_timeline> timeline;
 };
 
 class attachment;
@@ -67,6 +73,10 @@ class device_model {
 
   // The device has left the bus (whoever unplugged it). Called once.
   virtual void on_detach(attachment &a) { (void)a; }
+
+  // Modelled time of the device's own work so far (NAND operations, say), beyond the bus time
+  // the attachment counts: together they are the lower bound a real device would take.
+  virtual uint64_t modelled_work_ns() const { return 0; }
 };
 
 // One stay of a device on the bus, from plug to unplug.
@@ -116,11 +126,20 @@ std::vector<port_info> list();
 
 // Host side of the bus without the transport API: what the bench's socket server forwards.
 // Statuses are those of one request: 0 ok, -1 time-out, -2 device gone, -3 overflow, -4 error.
+using clock_point = std::chrono::steady_clock::time_point;
+
 class host_handle {
  public:
   virtual ~host_handle() = default;  // closes the device
-  virtual int bulk_write(const uint8_t *data, int len, int timeout_ms, int *actual) = 0;
-  virtual int bulk_read(uint8_t *data, int len, int timeout_ms, int *actual) = 0;
+  // `issued`: when the host issued the request, if earlier than its arrival here (a host
+  // across a socket); the timing model counts the request's bus time from there. Ignored when
+  // later than now or more than a second ago.
+  virtual int bulk_write(const uint8_t *data, int len, int timeout_ms, int *actual,
+                         clock_point issued = {}) = 0;
+  virtual int bulk_read(uint8_t *data, int len, int timeout_ms, int *actual, clock_point issued = {}) = 0;
+  // The last answer took `d` to reach the host across its socket: with realistic timing the
+  // next requests make up for it, as for a late wake-up (util::pacer).
+  virtual void wire_delay(std::chrono::nanoseconds d) = 0;
   virtual int bus_number() const = 0;
   virtual int device_number() const = 0;
 };

@@ -1,7 +1,11 @@
 // The wire between the `sim:PATH` backend and handset_bench, over a Unix stream socket.
 // One connection per opened device; a connection that opens nothing may list devices or send
 // control commands. All numbers are little-endian.
-//   request:  u32 op, u32 len, u32 timeout_ms, then the payload (WRITE, OPEN, CTL: len bytes)
+//   request:  u32 op, u32 len, u32 timeout_ms, u64 issued, u64 answered, then the payload
+//             (WRITE, OPEN, CTL: len bytes). `issued`: when the host issued this request;
+//             `answered`: when the host had the answer to its previous one; both in nanoseconds
+//             of CLOCK_MONOTONIC, 0 when not known. The bench's timing model counts the socket's
+//             delay both ways as part of the modelled bus time, not on top of it.
 //   response: i32 status, u32 len, then len bytes of payload
 // op LIST:  payload of the response: one line per device, "VID PID BUS DEVNUM PORT\n" (hex
 //           VID/PID, decimal numbers). status 0.
@@ -27,10 +31,14 @@ enum op : uint32_t { op_list = 1, op_open = 2, op_write = 3, op_read = 4, op_ctl
 
 constexpr uint32_t max_payload = 65536;  // also the bound on a CTL command or answer
 
+constexpr size_t request_header_size = 28;
+
 struct request_header {
   uint32_t op;
   uint32_t len;
   uint32_t timeout_ms;
+  uint64_t issued;
+  uint64_t answered;
 };
 
 struct response_header {
@@ -44,6 +52,11 @@ inline void put32(uint8_t *p, uint32_t v) {
 inline uint32_t get32(const uint8_t *p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
+inline void put64(uint8_t *p, uint64_t v) {
+  put32(p, static_cast<uint32_t>(v));
+  put32(p + 4, static_cast<uint32_t>(v >> 32));
+}
+inline uint64_t get64(const uint8_t *p) { return get32(p) | (static_cast<uint64_t>(get32(p + 4)) << 32); }
 
 // Whole-buffer socket I/O for both ends of the wire: true when all n bytes moved before
 // timeout_ms (< 0: no bound) and the peer did not close.

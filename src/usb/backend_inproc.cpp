@@ -11,6 +11,7 @@
 
 #include "usb/usb_inproc.h"
 #include "usb_backend.h"
+#include "util/pacer.h"
 
 namespace usb_inproc {
 namespace {
@@ -51,18 +52,26 @@ class attachment_impl final : public attachment,
   // Hosts see the device only once its model has been told it is attached.
   bool ready() const { return ready_.load(); }
   void set_ready() { ready_ = true; }
+  // Time the host lost on its way to us, outside any request: owed back by the next ones.
+  void wire_delay(std::chrono::nanoseconds d) {
+    if (timing_.realistic) pacer_.owe(d);
+  }
 
   void send_in(std::span<const uint8_t> data) override {
     std::lock_guard<std::mutex> lock(m_);
     if (gone_) return;
     size_t pos = 0;
+    auto now = clock::now();
     do {
       size_t n = std::min(max_packet, data.size() - pos);
-      in_.emplace_back(data.begin() + static_cast<std::ptrdiff_t>(pos),
-                       data.begin() + static_cast<std::ptrdiff_t>(pos + n));
+      in_.push_back({now, std::vector<uint8_t>(data.begin() + static_cast<std::ptrdiff_t>(pos),
+                                               data.begin() + static_cast<std::ptrdiff_t>(pos + n))});
+      queued(in_.back().bytes.size(), +1);
       pos += n;
     } while (pos < data.size());
-    cv_.notify_all();
+    // A reader is woken only once what it waits for is there: one wake-up per request, not
+    // one per packet (a device's firmware queues its packets one at a time).
+    if (read_can_end()) cv_.notify_all();
   }
 
   void wake_out() override {
@@ -84,6 +93,8 @@ class attachment_impl final : public attachment,
       if (gone_) return;
       gone_ = true;
       in_.clear();
+      in_bytes_ = 0;
+      in_short_ = 0;
       model = std::move(model_);
       cv_.notify_all();
     }
@@ -124,26 +135,34 @@ class attachment_impl final : public attachment,
     return open_;
   }
 
-  int write(const uint8_t *data, int len, int timeout_ms, int *actual) {
-    auto start = clock::now();
+  int write(const uint8_t *data, int len, int timeout_ms, int *actual, clock::time_point issued = {}) {
+    auto start = request_start(issued);
     int st = write_packets(data, len, timeout_ms, actual);
     if (st == usb_core::xfer_ok) bus_time(start, *actual);
     return st;
   }
 
-  int read(uint8_t *data, int len, int timeout_ms, int *actual) {
-    auto start = clock::now();
-    int st = read_packets(data, len, timeout_ms, actual);
-    if (st == usb_core::xfer_ok) bus_time(start, *actual);
+  // A read's bus time starts when the device has data: waiting for the device to produce it
+  // is the device's time (the NAND's, say), not the bus's.
+  int read(uint8_t *data, int len, int timeout_ms, int *actual, clock::time_point issued = {}) {
+    clock::time_point data_at = request_start(issued);
+    int st = read_packets(data, len, timeout_ms, actual, data_at);
+    if (st == usb_core::xfer_ok) bus_time(data_at, *actual);
     return st;
   }
 
  private:
+  static clock::time_point request_start(clock::time_point issued) {
+    auto now = clock::now();
+    return issued <= now && now - issued < std::chrono::seconds(1) ? issued : now;
+  }
+
   // Adds the request's modelled time; with realistic timing the request lasts at least as long.
   void bus_time(clock::time_point start, int bytes) {
     uint64_t ns = uint64_t{timing_.per_request_us} * 1000 + uint64_t{timing_.ns_per_byte} * static_cast<uint64_t>(bytes);
     modelled_ns_ += ns;
-    if (timing_.realistic) std::this_thread::sleep_until(start + std::chrono::nanoseconds(ns));
+    if (!timing_.realistic) return;
+    pacer_.finish(start, std::chrono::nanoseconds(ns), timing_.timeline.get());
   }
 
   int write_packets(const uint8_t *data, int len, int timeout_ms, int *actual) {
@@ -175,16 +194,21 @@ class attachment_impl final : public attachment,
     return usb_core::xfer_ok;
   }
 
-  int read_packets(uint8_t *data, int len, int timeout_ms, int *actual) {
+  // `data_at` becomes the moment the device queued the first packet, if that was later (the
+  // host's own wake-up is then inside the request's modelled time).
+  int read_packets(uint8_t *data, int len, int timeout_ms, int *actual, clock::time_point &data_at) {
     auto deadline = clock::now() + std::chrono::milliseconds(timeout_ms);
     std::unique_lock<std::mutex> lock(m_);
     int got = 0;
     *actual = 0;
+    bool timed_out = false;
     for (;;) {
       if (gone_) return usb_core::xfer_no_device;
       if (!in_.empty()) {
-        std::vector<uint8_t> packet = std::move(in_.front());
+        if (got == 0) data_at = std::max(data_at, in_.front().queued_at);
+        std::vector<uint8_t> packet = std::move(in_.front().bytes);
         in_.pop_front();
+        queued(packet.size(), -1);
         int n = static_cast<int>(packet.size());
         if (n > len - got) {
           std::memcpy(data + got, packet.data(), static_cast<size_t>(len - got));
@@ -197,8 +221,11 @@ class attachment_impl final : public attachment,
         if (got == len || n < static_cast<int>(max_packet)) return usb_core::xfer_ok;
         continue;
       }
-      if (!cv_.wait_until(lock, deadline, [&] { return gone_ || !in_.empty(); }))
-        return usb_core::xfer_timeout;
+      if (timed_out) return usb_core::xfer_timeout;
+      want_ = size_t(len - got);
+      // At the time-out the packets that came meanwhile still go into this request.
+      timed_out = !cv_.wait_until(lock, deadline, [&] { return gone_ || read_can_end(); });
+      want_ = 0;
     }
   }
 
@@ -207,12 +234,28 @@ class attachment_impl final : public attachment,
   const int bus_, devnum_;
   const timing timing_;
   std::atomic<uint64_t> modelled_ns_{0};
+  util::pacer pacer_;  // the device's requests follow one another on the bus
   std::atomic<bool> ready_{false};
   mutable std::mutex m_;
   std::condition_variable cv_;
   std::mutex callback_m_;  // one OUT callback at a time
   std::shared_ptr<device_model> model_;
-  std::deque<std::vector<uint8_t>> in_;
+  // Called with m_ held: the queued IN bytes and short packets.
+  void queued(size_t bytes, int sign) {
+    in_bytes_ += sign * int64_t(bytes);
+    if (bytes < max_packet) in_short_ += sign;
+  }
+  // Called with m_ held: whether the waiting reader's request can end with what is queued.
+  bool read_can_end() const { return in_short_ > 0 || (in_bytes_ > 0 && uint64_t(in_bytes_) >= want_); }
+
+  struct in_packet {
+    clock::time_point queued_at;
+    std::vector<uint8_t> bytes;
+  };
+  std::deque<in_packet> in_;
+  int64_t in_bytes_ = 0;  // in in_
+  int in_short_ = 0;      // packets shorter than max_packet in in_
+  size_t want_ = 0;       // bytes the waiting reader still needs
   uint64_t wake_seq_ = 0;
   bool gone_ = false;
   bool open_ = false;
@@ -222,12 +265,13 @@ class host_handle_impl final : public host_handle {
  public:
   explicit host_handle_impl(std::shared_ptr<attachment_impl> a) : a_(std::move(a)) {}
   ~host_handle_impl() override { a_->close(); }
-  int bulk_write(const uint8_t *data, int len, int timeout_ms, int *actual) override {
-    return a_->write(data, len, timeout_ms, actual);
+  int bulk_write(const uint8_t *data, int len, int timeout_ms, int *actual, clock_point issued) override {
+    return a_->write(data, len, timeout_ms, actual, issued);
   }
-  int bulk_read(uint8_t *data, int len, int timeout_ms, int *actual) override {
-    return a_->read(data, len, timeout_ms, actual);
+  int bulk_read(uint8_t *data, int len, int timeout_ms, int *actual, clock_point issued) override {
+    return a_->read(data, len, timeout_ms, actual, issued);
   }
+  void wire_delay(std::chrono::nanoseconds d) override { a_->wire_delay(d); }
   int bus_number() const override { return a_->bus_number(); }
   int device_number() const override { return a_->device_number(); }
 

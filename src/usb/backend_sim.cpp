@@ -5,8 +5,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <sstream>
+#include <vector>
 
 #include "usb/usb_sim_protocol.h"
 #include "usb_backend.h"
@@ -53,14 +56,23 @@ class fd_guard {
   int fd_;
 };
 
+uint64_t monotonic_ns() {
+  auto t = std::chrono::steady_clock::now().time_since_epoch();
+  return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(t).count());
+}
+
+// `answered_ns`: when the answer to the connection's previous request arrived (0: none).
 bool send_request(int fd, uint32_t op, uint32_t len, uint32_t timeout_ms, const void *payload,
-                  size_t payload_len, int wait_ms) {
-  uint8_t h[12];
-  usb_sim::put32(h, op);
-  usb_sim::put32(h + 4, len);
-  usb_sim::put32(h + 8, timeout_ms);
-  return write_all(fd, h, sizeof h, wait_ms) &&
-         (payload_len == 0 || write_all(fd, payload, payload_len, wait_ms));
+                  size_t payload_len, int wait_ms, uint64_t answered_ns = 0) {
+  // One send for header and payload: the bench wakes once per request, not twice.
+  std::vector<uint8_t> m(usb_sim::request_header_size + payload_len);
+  usb_sim::put32(m.data(), op);
+  usb_sim::put32(m.data() + 4, len);
+  usb_sim::put32(m.data() + 8, timeout_ms);
+  usb_sim::put64(m.data() + 12, monotonic_ns());
+  usb_sim::put64(m.data() + 20, answered_ns);
+  if (payload_len) std::memcpy(m.data() + usb_sim::request_header_size, payload, payload_len);
+  return write_all(fd, m.data(), m.size(), wait_ms);
 }
 
 // Reads a response; the payload goes to `out` (at most out_cap bytes, more is a protocol error).
@@ -107,9 +119,10 @@ class sim_device final : public open_device {
     int wait = timeout_ms + kGraceMs;
     uint8_t r[8];  // status and the count taken; no payload
     if (!send_request(fd_, usb_sim::op_write, static_cast<uint32_t>(len),
-                      static_cast<uint32_t>(timeout_ms), data, static_cast<size_t>(len), wait) ||
+                      static_cast<uint32_t>(timeout_ms), data, static_cast<size_t>(len), wait, answered_) ||
         !read_all(fd_, r, sizeof r, wait))
       return lost();
+    answered_ = monotonic_ns();
     *actual = static_cast<int>(std::min<uint32_t>(usb_sim::get32(r + 4), static_cast<uint32_t>(len)));
     return to_status(static_cast<int32_t>(usb_sim::get32(r)));
   }
@@ -120,9 +133,10 @@ class sim_device final : public open_device {
     int32_t st = 0;
     uint32_t n = 0;
     if (!send_request(fd_, usb_sim::op_read, static_cast<uint32_t>(len),
-                      static_cast<uint32_t>(timeout_ms), nullptr, 0, wait) ||
+                      static_cast<uint32_t>(timeout_ms), nullptr, 0, wait, answered_) ||
         !read_response(fd_, &st, data, static_cast<uint32_t>(len), &n, wait))
       return lost();
+    answered_ = monotonic_ns();
     *actual = static_cast<int>(n);
     return to_status(st);
   }
@@ -131,6 +145,8 @@ class sim_device final : public open_device {
   int devnum() const override { return devnum_; }
 
  private:
+  uint64_t answered_ = 0;  // when the last answer arrived
+
   // After a lost answer the stream is out of step: the device counts as gone from then on.
   xfer_status lost() {
     broken_ = true;

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "agent_images.h"
 #include "handset.h"
 #include "libromcode/libromcode.h"
 #include "usb/usb_inproc.h"
@@ -343,11 +344,7 @@ std::string temp_file(const std::string &tag, const bytes &content) {
   return path;
 }
 
-bytes agent_image(size_t n) {
-  bytes b(n);
-  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * 31 + 7);
-  return b;
-}
+bytes agent_image(size_t n) { return well_formed_agent_image(n); }
 
 // Bytes the host writes before the agent image's first data header: two handshakes, the TIM.
 constexpr uint64_t kBytesBeforeSecondPreamble = 12 + 8 + 9 + 12 + 8 + 176 + 8;

@@ -22,6 +22,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "agent_images.h"
 #include "bench_config.h"
 #include "faults.h"
 #include "handset.h"
@@ -175,7 +176,7 @@ TEST(Handset, TheAgentFactoryAnswersAfterTheDownloadAndAResetBringsTheBootRomBac
   const std::string agent = "\\\\?\\usb#vid_1286&pid_8111#h-1#" USB_GUID_TEXT;
   usb_dev_handle *d = usb_open(rom.c_str());
   ASSERT_NE(d, nullptr);
-  std::vector<uint8_t> image(777, 0x5A);
+  std::vector<uint8_t> image = well_formed_agent_image(777);
   testing::internal::CaptureStdout();
   EXPECT_EQ(download_dkb(d, nullptr, 0, image.data(), 777), 0);
   testing::internal::GetCapturedStdout();
@@ -209,7 +210,7 @@ TEST(Handset, TheAgentsCableIsPulledAfterTheConfiguredBytes) {
   h->plug();
   usb_dev_handle *d = usb_open("\\\\?\\usb#vid_8086&pid_d001#h-2#" USB_GUID_TEXT);
   ASSERT_NE(d, nullptr);
-  std::vector<uint8_t> image(100, 1);
+  std::vector<uint8_t> image = well_formed_agent_image(100);
   testing::internal::CaptureStdout();
   EXPECT_EQ(download_dkb(d, nullptr, 0, image.data(), 100), 0);  // the boot ROM is not affected
   testing::internal::GetCapturedStdout();
@@ -241,7 +242,7 @@ TEST(Handset, WithNoAgentTheHandsetStaysOffTheBusAfterTheDownloadUntilPluggedAga
   const std::string rom = "\\\\?\\usb#vid_8086&pid_d001#h-3#" USB_GUID_TEXT;
   usb_dev_handle *d = usb_open(rom.c_str());
   ASSERT_NE(d, nullptr);
-  std::vector<uint8_t> image(100, 1);
+  std::vector<uint8_t> image = well_formed_agent_image(100);
   testing::internal::CaptureStdout();
   EXPECT_EQ(download_dkb(d, nullptr, 0, image.data(), 100), 0);  // the boot ROM itself is sound
   testing::internal::GetCapturedStdout();
@@ -254,6 +255,77 @@ TEST(Handset, WithNoAgentTheHandsetStaysOffTheBusAfterTheDownloadUntilPluggedAga
   ASSERT_TRUE(eventually([&] { return (d = usb_open(rom.c_str())) != nullptr; }));
   usb_close(d);
   EXPECT_EQ(h->current_role(), sim::handset::role::bootrom);
+}
+
+TEST(Handset, TheBootRomRunsOnlyAWellFormedAgentImage) {
+  ASSERT_EQ(usb_use_backend("inproc"), 0);
+  std::vector<uint8_t> good = well_formed_agent_image(4100);
+  std::vector<uint8_t> bad_vector = good, wrong_length = good, cut = good;
+  bad_vector[4 * 5 + 3] = 0x00;          // the sixth vector is no branch
+  wrong_length[AGENT_IMAGE_LENGTH_OFFSET] ^= 4;  // says 4 bytes more or less than it has
+  cut.resize(30);                        // ends inside the vector table
+  const struct {
+    const char *what;
+    const std::vector<uint8_t> &image;
+    int result;
+  } cases[] = {
+      {"vector", bad_vector, -7},
+      {"stored length", wrong_length, -7},
+      {"cut short", cut, -7},
+      {"well formed", good, 0},
+  };
+  int n = 0;
+  for (const auto &c : cases) {
+    sim::handset_config cfg;
+    cfg.port = "h-img" + std::to_string(n++);
+    bool ran = false;
+    std::mutex m;
+    std::vector<std::string> events;
+    auto h = sim::handset::create(
+        cfg,
+        [&](const sim::agent_boot &boot) {
+          std::lock_guard<std::mutex> lock(m);
+          ran = true;
+          return std::make_shared<test_agent>(boot.device, boot.dkb.size());
+        },
+        [&](const std::string &e) {
+          std::lock_guard<std::mutex> lock(m);
+          events.push_back(e);
+        });
+    h->plug();
+    std::string rom = "\\\\?\\usb#vid_8086&pid_d001#" + cfg.port + "#" USB_GUID_TEXT;
+    usb_dev_handle *d = usb_open(rom.c_str());
+    ASSERT_NE(d, nullptr) << c.what;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(download_dkb(d, nullptr, 0, c.image.data(), uint32_t(c.image.size())), c.result) << c.what;
+    std::string err = testing::internal::GetCapturedStderr();
+    testing::internal::GetCapturedStdout();
+    usb_close(d);
+    if (c.result == 0) {
+      EXPECT_TRUE(eventually([&] { return h->current_role() == sim::handset::role::agent; })) << c.what;
+      continue;
+    }
+    EXPECT_EQ(err, "Error in download dkb -7\n") << c.what;
+    // Still the boot ROM, on the bus, and a later download of a good image goes through.
+    EXPECT_EQ(h->current_role(), sim::handset::role::bootrom) << c.what;
+    EXPECT_TRUE(h->received_dkb().empty()) << c.what;
+    {
+      std::lock_guard<std::mutex> lock(m);
+      EXPECT_FALSE(ran) << c.what;
+      EXPECT_NE(std::find(events.begin(), events.end(),
+                          cfg.port + ": agent image refused: not a well-formed agent image"),
+                events.end())
+          << c.what;
+    }
+    d = usb_open(rom.c_str());
+    ASSERT_NE(d, nullptr) << c.what;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(download_dkb(d, nullptr, 0, good.data(), uint32_t(good.size())), 0) << c.what;
+    testing::internal::GetCapturedStdout();
+    usb_close(d);
+    EXPECT_TRUE(eventually([&] { return h->current_role() == sim::handset::role::agent; })) << c.what;
+  }
 }
 
 // Runs a program; its exit status, or -1.
@@ -339,8 +411,8 @@ class BenchProcess : public ::testing::Test {
 };
 
 TEST_F(BenchProcess, DownloadsToSeveralHandsetsAtOnce) {
-  std::string image;
-  for (int i = 0; i < 50920; ++i) image += static_cast<char>(i * 13 + 1);
+  std::vector<uint8_t> bytes = well_formed_agent_image(50920, 1);
+  std::string image(bytes.begin(), bytes.end());
   write_file(dir + "/agent.bin", image);
   std::vector<std::thread> jobs;
   int results[3] = {-1, -1, -1};
@@ -364,7 +436,8 @@ TEST_F(BenchProcess, DownloadsToSeveralHandsetsAtOnce) {
 }
 
 TEST_F(BenchProcess, CaptureOfADownloadOpensInTshark) {
-  std::string image(3000, 'a');
+  std::vector<uint8_t> bytes = well_formed_agent_image(3000);
+  std::string image(bytes.begin(), bytes.end());
   write_file(dir + "/agent.bin", image);
   std::string capture = dir + "/download.pcap";
   ASSERT_EQ(run({NORVANE_CLI, "download", "2-2", "--dkb", dir + "/agent.bin"},

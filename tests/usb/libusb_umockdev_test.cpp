@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "agent_images.h"
 #include "usb/usb_sim_protocol.h"
 #include "usb_descriptors.h"
 
@@ -66,8 +67,8 @@ TEST(LibusbBackend, ReplaysABenchDownloadUnderUmockdev) {
   ASSERT_EQ(std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str()), 0);
   const std::string port = "3-2";
   write_file(dir + "/bench.ini", "[h]\nport = " + port + "\nbus = 3\nidentity = 1286:8104\ngrant = 4096\n");
-  std::string image;
-  for (int i = 0; i < 20000; ++i) image += static_cast<char>(i * 7 + 3);
+  std::vector<uint8_t> bytes = well_formed_agent_image(20000, 3);
+  std::string image(bytes.begin(), bytes.end());
   write_file(dir + "/agent.bin", image);
   std::string socket = dir + "/bench.sock";
   pid_t bench = spawn({HANDSET_BENCH, "--socket", socket, "--dir", dir + "/files", dir + "/bench.ini"},

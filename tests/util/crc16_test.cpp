@@ -37,4 +37,20 @@ TEST(Crc16, MatchesBitwiseDefinition) {
   EXPECT_EQ(crc16(data, sizeof data), reg);
 }
 
+// Eight bytes a step and the byte-wise tail agree with the bitwise definition at every length
+// and alignment.
+TEST(Crc16, EveryLengthAndAlignment) {
+  unsigned char data[80];
+  for (int i = 0; i < 80; ++i) data[i] = static_cast<unsigned char>(i * 91 + 5);
+  for (int offset = 0; offset < 8; ++offset)
+    for (int length = 0; length <= 70; ++length) {
+      unsigned int reg = 0xFFFF;
+      for (int i = 0; i < length; ++i) {
+        reg ^= data[offset + i];
+        for (int k = 0; k < 8; ++k) reg = (reg & 1) ? (reg >> 1) ^ 0xA001 : reg >> 1;
+      }
+      EXPECT_EQ(crc16(data + offset, (unsigned long)length), reg) << offset << " " << length;
+    }
+}
+
 }  // namespace

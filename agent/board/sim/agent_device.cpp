@@ -4,10 +4,11 @@
 namespace agent {
 
 agent_device::agent_device(std::shared_ptr<sim::nand_chip> nand, std::function<void(reset_kind)> on_reset,
-                           bool realistic_timing)
+                           bool realistic_timing, std::shared_ptr<util::busy_timeline> timeline)
     : nand_(std::move(nand)), state_(std::make_shared<state>(nand_.get())) {
   state_->board.set_on_reset(std::move(on_reset));
   state_->board.set_realistic_timing(realistic_timing);
+  state_->board.set_timeline(std::move(timeline));
   state_->core.begin(&state_->board);
 }
 

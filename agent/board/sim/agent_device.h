@@ -16,14 +16,18 @@ namespace agent {
 
 class agent_device final : public usb_inproc::device_model {
  public:
-  // `on_reset` is called from the agent's thread when the agent resets the handset.
+  // `on_reset` is called from the agent's thread when the agent resets the handset. With
+  // `realistic_timing` the NAND operations take their modelled time (sim_board) and their
+  // periods go to `timeline`, the handset's, which its bus requests share.
   agent_device(std::shared_ptr<sim::nand_chip> nand, std::function<void(reset_kind)> on_reset,
-               bool realistic_timing = false);
+               bool realistic_timing = false, std::shared_ptr<util::busy_timeline> timeline = nullptr);
   ~agent_device() override;
 
   void on_attach(const std::shared_ptr<usb_inproc::attachment> &a) override;
   bool on_out_packet(usb_inproc::attachment &a, std::span<const uint8_t> packet) override;
   void on_detach(usb_inproc::attachment &a) override;
+  // The NAND operations' modelled time on this stay.
+  uint64_t modelled_work_ns() const override { return state_->board.modelled_nand_ns(); }
 
   // For status reports; the core's record is read without holding the agent up.
   const sim_board &board() const { return state_->board; }

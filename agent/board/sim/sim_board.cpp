@@ -71,6 +71,7 @@ int sim_board::usb_receive(uint8_t *packet) {
 }
 
 bool sim_board::usb_send(const uint8_t *packet, uint32_t length) {
+  if (realistic_) pacer_.settle();  // the host sees nothing before the NAND is done
   if (sender_) return sender_(packet, length);
   std::lock_guard<std::mutex> lock(mutex_);
   if (reset_ != reset_kind::none) return false;
@@ -80,38 +81,33 @@ bool sim_board::usb_send(const uint8_t *packet, uint32_t length) {
 
 // ---- NAND ----
 
-void sim_board::model_time() {
-  if (!realistic_) return;
-  // Sleeps in steps of at least a millisecond, carrying what the clock over- or undershot.
-  uint64_t busy = nand_->stats().busy_ns;
-  debt_ns_ += int64_t(busy - modelled_ns_seen_);
-  modelled_ns_seen_ = busy;
-  if (debt_ns_ < 1000000) return;
-  auto t0 = std::chrono::steady_clock::now();
-  std::this_thread::sleep_for(std::chrono::nanoseconds(debt_ns_));
-  debt_ns_ -= std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - t0).count();
+template <class Op>
+int sim_board::timed(Op op) {
+  auto start = util::pacer::clock::now();
+  uint64_t before = nand_->stats().busy_ns;
+  int r = op();
+  uint64_t d = nand_->stats().busy_ns - before;
+  modelled_nand_ns_ += d;
+  if (!realistic_) return r;
+  // The agent's answers settle the chip's time (usb_send): no wake-up per page.
+  pacer_.add(start, std::chrono::nanoseconds(d), timeline_.get());
+  return r;
 }
 
 int sim_board::nand_read_id(uint32_t cs, nand_id *id) { return nand_->read_id(cs, id->byte); }
 
 int sim_board::nand_erase_block(uint32_t cs, uint32_t block) {
-  int r = nand_->erase(cs, block);
-  model_time();
-  return r;
+  return timed([&] { return nand_->erase(cs, block); });
 }
 
 int sim_board::nand_program_page(uint32_t cs, uint32_t page, const uint8_t *data, uint32_t data_length,
                                  const uint8_t *spare, uint32_t spare_length) {
-  int r = nand_->program(cs, page, data, data_length, spare, spare_length);
-  model_time();
-  return r;
+  return timed([&] { return nand_->program(cs, page, data, data_length, spare, spare_length); });
 }
 
 int sim_board::nand_read_page(uint32_t cs, uint32_t page, uint8_t *data, uint32_t data_length,
                               uint8_t *spare, uint32_t spare_length, bool) {
-  int r = nand_->read(cs, page, data, data_length, spare, spare_length);
-  model_time();
-  return r;
+  return timed([&] { return nand_->read(cs, page, data, data_length, spare, spare_length); });
 }
 
 // ---- memory and registers ----

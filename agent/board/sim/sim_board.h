@@ -4,17 +4,20 @@
 // brings the handset back as a boot ROM.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "board.h"
 #include "nand_chip.h"
+#include "util/pacer.h"
 
 namespace agent {
 
@@ -45,8 +48,13 @@ class sim_board final : public board {
   // ---- faults and timing ----
   // The next `count` I2C transfers fail.
   void fail_i2c(uint32_t count) { i2c_failures_ = count; }
-  // With the timing model on, the agent's thread is held for the chip's modelled busy time.
+  // With the timing model on, each NAND operation holds the agent's thread for the chip's
+  // modelled time of it (nand_config: page read and program, block erase, bytes moved).
   void set_realistic_timing(bool on) { realistic_ = on; }
+  // With the timing model on, each NAND operation's modelled period also goes to `t`.
+  void set_timeline(std::shared_ptr<util::busy_timeline> t) { timeline_ = std::move(t); }
+  // The modelled time of the NAND operations of this board so far, timing model on or off.
+  uint64_t modelled_nand_ns() const { return modelled_nand_ns_.load(); }
 
   // ---- what the bench's status report shows ----
   struct register_view {
@@ -85,7 +93,9 @@ class sim_board final : public board {
 
  private:
   void request_reset(reset_kind kind);
-  void model_time();
+  // Runs one NAND operation of the chip and accounts (and, realistic, waits out) its time.
+  template <class Op>
+  int timed(Op op);
 
   sim::nand_chip *nand_;
   std::vector<uint8_t> sram_, ddr_;
@@ -112,8 +122,9 @@ class sim_board final : public board {
   bool halted_ = false;
   reset_kind reset_ = reset_kind::none;
   bool realistic_ = false;
-  uint64_t modelled_ns_seen_ = 0;
-  int64_t debt_ns_ = 0;
+  std::atomic<uint64_t> modelled_nand_ns_{0};
+  util::pacer pacer_;
+  std::shared_ptr<util::busy_timeline> timeline_;
 };
 
 }  // namespace agent
