@@ -88,6 +88,10 @@ int bench::control(const std::string &command, std::string &answer) {
     }
     answer = "read " + std::to_string(end - start) + " bytes to " + file;
     return 0;
+  } else if (verb == "nand-fault" && rest.find_first_not_of(' ') != std::string::npos &&
+             rest.substr(rest.find_first_not_of(' ')) == "none") {
+    agents_->clear(port);
+    print_(port + ": NAND faults none");
   } else if (verb == "nand-fault") {
     std::vector<nand_fault> faults;
     std::string error;

@@ -160,4 +160,13 @@ bool bench_agents::inject(const std::string &port, const nand_fault &fault) {
   return true;
 }
 
+bool bench_agents::clear(const std::string &port) {
+  std::lock_guard<std::mutex> lock(m_);
+  auto it = slots_.find(port);
+  if (it == slots_.end() || !it->second.nand) return false;
+  it->second.nand->clear_faults();
+  it->second.nand->heal();
+  return true;
+}
+
 }  // namespace sim

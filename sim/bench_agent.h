@@ -30,6 +30,8 @@ class bench_agents {
   bool read(const std::string &port, uint32_t start, uint32_t end, const std::string &file, std::string &error);
   // Failures on the handset's NAND from now on.
   bool inject(const std::string &port, const nand_fault &fault);
+  // nand-fault PORT none: no more injected failures, and the blocks they wore out work again.
+  bool clear(const std::string &port);
 
  private:
   struct slot {
