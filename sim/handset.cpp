@@ -157,6 +157,20 @@ void handset::reset() {
   std::shared_ptr<usb_inproc::attachment> a;
   {
     std::lock_guard<std::mutex> lock(m_);
+    if (faults_.off_after_reset) {
+      pending_ = false;
+      role_ = role::unplugged;
+      a = std::move(attachment_);
+      if (a) modelled_done_ns_ += a->modelled_ns();
+    }
+  }
+  if (a) {
+    event("reset: off until plugged");
+    a->unplug();
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(m_);
     a = std::move(attachment_);
     if (a) modelled_done_ns_ += a->modelled_ns();
     role_ = role::leaving;

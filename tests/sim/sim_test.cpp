@@ -65,8 +65,8 @@ TEST(Faults, Parse) {
        "wrong-image-id,wrong-echo,short-answer=version,wrong-len=done"},
       {"late-answer=select:250", true, "late-answer=select:250"},
       {"agent-unplug-after-bytes=10", true, "agent-unplug-after-bytes=10"},
-      {"return-delay=12000,agent-silent-after-bytes=0,agent-corrupt-data=3", true,
-       "return-delay=12000,agent-silent-after-bytes=0,agent-corrupt-data=3"},
+      {"return-delay=12000,agent-silent-after-bytes=0,agent-corrupt-data=3,off-after-reset", true,
+       "return-delay=12000,agent-silent-after-bytes=0,off-after-reset,agent-corrupt-data=3"},
       {"agent-corrupt-data=0", false, ""},
       {"return-delay=-5", false, ""},
       {"late-answer=select", false, ""},
@@ -288,6 +288,17 @@ TEST(Handset, AgentFaultsOnTheWire) {
   EXPECT_EQ(usb_open(agent.c_str()), nullptr);
   h->unplug();
   EXPECT_EQ(h->current_role(), sim::handset::role::unplugged);
+
+  // Powered off by a reset: off the bus until plugged.
+  ASSERT_TRUE(sim::parse_faults("none,off-after-reset", cfg.faults, error));
+  h->set_faults(cfg.faults);
+  h->plug();
+  download();
+  ASSERT_TRUE(eventually([&] { return h->current_role() == sim::handset::role::agent; }));
+  h->reset();
+  EXPECT_EQ(h->current_role(), sim::handset::role::unplugged);
+  h->plug();
+  EXPECT_EQ(h->current_role(), sim::handset::role::bootrom);
 }
 
 // Runs a program; its exit status, or -1.
