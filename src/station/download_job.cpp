@@ -50,9 +50,7 @@ int test_agent(const char *device_path, void *ctx) {
     return USB_ENUM_NEXT;
   char name[USB_PATH_SIZE];
   if (ExtractInterfaceName(path, name) != 0) return USB_ENUM_NEXT;
-  bool wanted = std::strcmp(name, s.name_2) == 0 || std::strcmp(name, s.name_1) == 0 || !s.name_1[0] ||
-                !s.name_2[0];
-  if (!wanted) return USB_ENUM_NEXT;
+  if (!agent_name_wanted(name, s.name_1, s.name_2)) return USB_ENUM_NEXT;
   usb_dev_handle *udev = usb_open(path);
   if (!udev) return USB_ENUM_NEXT;
   if (usb_set_configuration(udev, 1) != 0 || usb_claim_interface(udev, 0) != 0) {
@@ -166,6 +164,15 @@ void progress_callback(void *user_data, const char *msg, int cur, int range) {
   auto *item = static_cast<tag_list_item *>(user_data);
   status(item, msg);
   progress(item, progress_text(cur, range).c_str());
+}
+
+// An empty name stands for no name, not for any name: a fixture row that knows only its boot
+// ROM's interface (or an unmapped handset) would otherwise take whichever agent shows up first,
+// another fixture's included, and flash and report that handset as its own. Only when neither
+// name is known is any agent taken.
+bool agent_name_wanted(const char *name, const char *expect_1, const char *expect_2) {
+  if (!expect_1[0] && !expect_2[0]) return true;
+  return (expect_1[0] && std::strcmp(name, expect_1) == 0) || (expect_2[0] && std::strcmp(name, expect_2) == 0);
 }
 
 int wait_for_dkb(usb_dev_handle **ret_udev, int timeout, const char *expect_interface_name_1,
