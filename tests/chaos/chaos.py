@@ -230,11 +230,11 @@ def draw(kind, rng, dkb_size):
         k = rng.randrange(len(blocks))
         return Fault(kind, f"agent-corrupt-data={k + 1}", outcome=(blocks[k], "Write Failed", -15))
     if kind == "erase-failure":  # relocated: the handset passes
-        return Fault(kind, nand=f"erase:after={rng.randrange(8)}")
+        return Fault(kind, nand=f"erase:after={rng.randrange(1, 9)}")
     if kind == "program-failure":
-        return Fault(kind, nand=f"program:after={rng.randrange(100)}")
+        return Fault(kind, nand=f"program:after={rng.randrange(1, 100)}")
     if kind == "read-failure":  # the agent's reads at NAND start-up (its table search)
-        return Fault(kind, nand=f"read:after={rng.randrange(8)}")
+        return Fault(kind, nand=f"read:after={rng.randrange(1, 9)}")
     if kind == "bbm-full":
         desc, start, end, size = rng.choice(PARTITIONS)
         block = start // BLOCK + rng.randrange((size + BLOCK - 1) // BLOCK)
@@ -422,8 +422,8 @@ class Rig:
 class Trials:
     """Runs the trials of every fixture, each fixture in a thread of its own."""
 
-    def __init__(self, rig, seed, log=print):
-        self.rig, self.seed, self.log = rig, seed, log
+    def __init__(self, rig, seed, log=print, verbose=True):
+        self.rig, self.seed, self.log, self.verbose = rig, seed, log, verbose
         self.tally = collections.defaultdict(lambda: collections.Counter())
         self.failures = []
         self.lock = threading.Lock()
@@ -458,6 +458,8 @@ class Trials:
             first = rig.summaries[key][seen]
         want = fault.outcome
         got = (first[2], first[3], first[1])
+        if self.verbose:
+            self.log(f"fixture {fixture}: {fault} -> {first[0]} {got}")
         if want == PASS:
             if first[0] != "PASSED" or first[1] != 0:
                 problems.append(f"{fault}: expected to pass, got {got}")
@@ -486,6 +488,13 @@ class Trials:
                 problems.append(f"{fault}: CSV line {csv[0]} differs from the station's result {got}")
         return problems
 
+    def kind_of(self, n):
+        """The n-th fault kind of the run: shuffled decks of all kinds one after the other, so
+        that a short run meets every kind and a fixture's draws do not hang on the others' timing."""
+        deck = list(KINDS)
+        random.Random(f"{self.seed}-deck-{n // len(KINDS)}").shuffle(deck)
+        return deck[n % len(KINDS)]
+
     def fixture_loop(self, fixture, count, first_round_done, baseline_ready):
         rng = random.Random(f"{self.seed}-{fixture}")
         try:
@@ -495,12 +504,8 @@ class Trials:
                 self.fail(fixture, f"first handset: {p}")
             first_round_done.release()
             baseline_ready.wait()
-            deck = []
             for trial in range(count):
-                if not deck:
-                    deck = list(KINDS)
-                    rng.shuffle(deck)
-                kind = deck.pop()
+                kind = self.kind_of(trial * FIXTURES + fixture - 1)
                 fault = draw(kind, rng, self.dkb)
                 problems = self.run_one(fixture, fault)
                 if not problems and kind != "none":
