@@ -1,6 +1,8 @@
 # The two commands of the README, and the longer runs beside them.
 #   make run    set up, build, and run the station's main job on the handset bench
 #   make test   set up, build, run every test; again under ASan/UBSan; then short fuzzing passes
+#   make chaos  TRIALS (1000) handsets with random faults against one station; make soak: loop_test
+#               on eight handsets for SOAK_MINUTES (10)
 SHELL := /bin/bash
 JOBS  ?= $(shell nproc)
 BUILD      := build
@@ -9,8 +11,11 @@ BUILD_FUZZ := build-fuzz
 CMAKE_GEN  := -G Ninja
 FUZZ_SECONDS ?= 20
 FUZZ_LONG_SECONDS ?= 600
+TRIALS ?= 1000
+SOAK_MINUTES ?= 10
+SEED ?=
 
-.PHONY: all setup build run test test-unit test-asan test-fuzz fuzz bench clean
+.PHONY: all setup build run test test-unit test-asan test-fuzz fuzz bench chaos soak clean
 
 all: build
 
@@ -55,6 +60,16 @@ fuzz: setup
 
 bench: build
 	@scripts/run-benchmarks.sh $(BUILD)
+
+# The station against the bench with a random fault per handset, TRIALS handsets (SEED= repeats a run).
+chaos: build
+	python3 bench/chaos/chaos_run.py --norvane-pc $(BUILD)/src/station/norvane_pc \
+	  --bench $(BUILD)/sim/handset_bench --trials $(TRIALS) $(if $(SEED),--seed $(SEED))
+
+# loop_test on eight handsets for SOAK_MINUTES, every flash read back and compared.
+soak: build
+	python3 bench/chaos/soak.py --norvane-pc $(BUILD)/src/station/norvane_pc \
+	  --bench $(BUILD)/sim/handset_bench --minutes $(SOAK_MINUTES) $(if $(SEED),--seed $(SEED))
 
 clean:
 	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_FUZZ)

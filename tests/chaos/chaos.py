@@ -197,11 +197,25 @@ class Fault:
         self.unplug_when_leaving = unplug_when_leaving
 
     def __str__(self):
-        s = f"{self.kind} [{self.faults}" + (f"; nand {self.nand}" if self.nand else "") + "]"
-        return s
+        nand = self.nand or ""
+        if len(nand) > 60:  # the full-BBM fault names every spare block
+            nand = nand[:40] + "...," + nand.rsplit(",", 1)[-1]
+        return f"{self.kind} [{self.faults}" + (f"; nand {nand}" if nand else "") + "]"
 
 
-def draw(kind, rng, dkb_size):
+def map_block(bbm, block):
+    """Where the agent's table sends a block (chains of replacements followed)."""
+    for _ in range(len(bbm) + 1):
+        nxt = next((r for b, r in bbm if b == block and r != 0xFFFF), None)
+        if nxt is None:
+            return block
+        block = nxt
+    return block
+
+
+def draw(kind, rng, dkb_size, bbm=()):
+    """A fault of the kind, its parameters from `rng`; `bbm` is the handset's table (bad,
+    replacement pairs) as its last agent left it."""
     rom, agent = bootrom_items(dkb_size), agent_items()
     if kind == "none":
         return Fault(kind)
@@ -236,10 +250,16 @@ def draw(kind, rng, dkb_size):
     if kind == "read-failure":  # the agent's reads at NAND start-up (its table search)
         return Fault(kind, nand=f"read:after={rng.randrange(1, 9)}")
     if kind == "bbm-full":
+        # Programs fail on one block of a partition (wherever the table maps it) and on every
+        # spare block still free, so its relocation finds no replacement. Replacements already
+        # in use keep working: the other partitions' relocated blocks are not hit.
         desc, start, end, size = rng.choice(PARTITIONS)
         block = start // BLOCK + rng.randrange((size + BLOCK - 1) // BLOCK)
-        spare = ",".join(str(b) for b in range(RELOC[0] // BLOCK, RELOC[1] // BLOCK))
-        return Fault(kind, nand=f"program:blocks={block},{spare}", outcome=(desc, "Write Failed", -14))
+        first, last = RELOC[0] // BLOCK, RELOC[1] // BLOCK - 1
+        used = [r for _, r in bbm if first <= r <= last]
+        free = range(first, min(used) if used else last + 1)
+        failing = sorted({map_block(bbm, block), *free})
+        return Fault(kind, nand="program:blocks=" + ",".join(map(str, failing)), outcome=(desc, "Write Failed", -14))
     raise ValueError(kind)
 
 
@@ -367,6 +387,16 @@ class Rig:
                     raise AssertionError("timed out waiting for " + what)
                 self.cond.wait(min(left, 0.2))
 
+    def poll(self, pred, what, timeout=DEADLINE):
+        """As wait, for conditions that ask the bench (not what the tails have seen)."""
+        end = time.monotonic() + timeout
+        while not pred():
+            if self.station_died():
+                raise AssertionError(f"the station ended (status {self.station.poll()}) waiting for {what}")
+            if time.monotonic() > end:
+                raise AssertionError("timed out waiting for " + what)
+            time.sleep(0.02)
+
     def station_died(self):
         return hasattr(self, "station") and self.station.poll() is not None
 
@@ -380,6 +410,10 @@ class Rig:
     def role(self, port):
         m = re.search(r'"role":"(\w+)"', self.ctl("status", port))
         return m.group(1) if m else ""
+
+    def bbm(self, port):
+        m = re.search(r'"entries":\[(.*?)\]\}', self.ctl("status", port))
+        return [tuple(map(int, e)) for e in re.findall(r'\[(\d+),(\d+)\]', m.group(1))] if m else []
 
     def dkb_size(self, port):
         return int(re.search(r'"agent_image_bytes":(\d+)', self.ctl("status", port)).group(1))
@@ -447,11 +481,7 @@ class Trials:
             rig.ctl("nand-fault", port, fault.nand)
         rig.ctl("plug", port)
         if fault.unplug_when_leaving:
-            end = time.monotonic() + DEADLINE
-            while rig.role(port) != "leaving":
-                if time.monotonic() > end:
-                    raise AssertionError(f"fixture {fixture}: never left for the agent")
-                time.sleep(0.02)
+            rig.poll(lambda: rig.role(port) == "leaving", f"fixture {fixture} to leave for the agent")
             rig.ctl("unplug", port)
         rig.wait(lambda: len(rig.summaries[key]) > seen, f"fixture {fixture}'s result ({fault})")
         with rig.cond:
@@ -506,7 +536,7 @@ class Trials:
             baseline_ready.wait()
             for trial in range(count):
                 kind = self.kind_of(trial * FIXTURES + fixture - 1)
-                fault = draw(kind, rng, self.dkb)
+                fault = draw(kind, rng, self.dkb, self.rig.bbm(self.rig.ports[fixture - 1]))
                 problems = self.run_one(fixture, fault)
                 if not problems and kind != "none":
                     # The next handset on the same fixture flashes cleanly.
@@ -587,6 +617,15 @@ def arguments(argv=None, trials=40):
     return a
 
 
+def locked_print():
+    lock = threading.Lock()
+
+    def log(text):
+        with lock:
+            print(text, flush=True)
+    return log
+
+
 def main(argv=None, trials=40):
     args = arguments(argv, trials)
     work = args.workdir or tempfile.mkdtemp(prefix="norvane-chaos-")
@@ -595,7 +634,7 @@ def main(argv=None, trials=40):
     rig = Rig(args, work)
     ok = False
     try:
-        t = Trials(rig, args.seed, log=lambda s: print(s, flush=True))
+        t = Trials(rig, args.seed, log=locked_print())
         baseline, end = t.run(args.trials)
         t.print_tally()
         res = t.check_resources(baseline, end, args.rss_tolerance_kib)
