@@ -72,7 +72,7 @@ int bench::control(const std::string &command, std::string &answer) {
     }
     h->set_faults(f);
     print_(port + ": faults " + (f.describe().empty() ? "none" : f.describe()));
-  } else if (verb == "read") {
+  } else if (verb == "read" || verb == "read-stored") {
     std::istringstream args(rest);
     unsigned long long start = 0, end = 0;
     std::string file;
@@ -82,7 +82,7 @@ int bench::control(const std::string &command, std::string &answer) {
       answer = "usage: read PORT START END FILE";
       return -1;
     }
-    if (!agents_->read(port, uint32_t(start), uint32_t(end), file, error)) {
+    if (!agents_->read(port, uint32_t(start), uint32_t(end), file, error, verb == "read-stored")) {
       answer = error;
       return -1;
     }

@@ -128,7 +128,7 @@ std::string bench_agents::status_json(const std::string &port) {
 }
 
 bool bench_agents::read(const std::string &port, uint32_t start, uint32_t end, const std::string &file,
-                        std::string &error) {
+                        std::string &error, bool stored) {
   std::shared_ptr<nand_chip> nand;
   std::shared_ptr<agent::agent_device> a;
   {
@@ -142,7 +142,7 @@ bool bench_agents::read(const std::string &port, uint32_t start, uint32_t end, c
     a = it->second.last;
   }
   std::vector<uint8_t> data;
-  if (!agent::read_through_bbm(*nand, a ? &a->core() : nullptr, start, end, data, error)) return false;
+  if (!agent::read_through_bbm(*nand, a && !stored ? &a->core() : nullptr, start, end, data, error)) return false;
   std::ofstream f(file, std::ios::binary | std::ios::trunc);
   f.write(reinterpret_cast<const char *>(data.data()), std::streamsize(data.size()));
   if (!f) {

@@ -426,10 +426,12 @@ class Rig:
         with open(files[0], newline="") as f:
             return f.read().split("\r\n")[1:-1]
 
-    def flash_matches(self, port):
-        """The partitions hold their images (the rest of each range erased) and the erase area is blank."""
+    def flash_matches(self, port, verb="read"):
+        """The partitions hold their images (the rest of each range erased) and the erase area is
+        blank: through the running agent's table ("read"), or through the table stored on the
+        flash, as the handset's next agent will see it ("read-stored")."""
         out = self.path(f"read-{port}.bin")
-        self.ctl("read", port, hex(READ_SPAN[0]), hex(READ_SPAN[1]), out)
+        self.ctl(verb, port, hex(READ_SPAN[0]), hex(READ_SPAN[1]), out)
         with open(out, "rb") as f:
             data = f.read()
         os.unlink(out)
@@ -443,7 +445,7 @@ class Rig:
         area = data[ERASE[0] - READ_SPAN[0]:ERASE[1] - READ_SPAN[0]]
         if area.count(0xFF) != len(area):
             problems.append("the erase area is not blank")
-        return problems
+        return [f"{verb}: {p}" for p in problems]
 
     def resources(self):
         pid = self.station.pid
@@ -456,8 +458,8 @@ class Rig:
 class Trials:
     """Runs the trials of every fixture, each fixture in a thread of its own."""
 
-    def __init__(self, rig, seed, log=print, verbose=True):
-        self.rig, self.seed, self.log, self.verbose = rig, seed, log, verbose
+    def __init__(self, rig, seed, log=print, verbose=True, kinds=KINDS):
+        self.rig, self.seed, self.log, self.verbose, self.kinds = rig, seed, log, verbose, list(kinds)
         self.tally = collections.defaultdict(lambda: collections.Counter())
         self.failures = []
         self.lock = threading.Lock()
@@ -501,6 +503,8 @@ class Trials:
         rig.ctl("fault", port, "none")
         rig.ctl("nand-fault", port, "none")
         rig.wait(lambda: rig.open_handles[port] <= 0, f"fixture {fixture}'s job to let go")
+        if want == PASS and first[0] == "PASSED":
+            problems += [f"{fault}: {p}" for p in rig.flash_matches(port, "read-stored")]
         with rig.cond:
             lines = rig.summaries[key][seen:]
         extra = lines[1:]
@@ -521,9 +525,9 @@ class Trials:
     def kind_of(self, n):
         """The n-th fault kind of the run: shuffled decks of all kinds one after the other, so
         that a short run meets every kind and a fixture's draws do not hang on the others' timing."""
-        deck = list(KINDS)
-        random.Random(f"{self.seed}-deck-{n // len(KINDS)}").shuffle(deck)
-        return deck[n % len(KINDS)]
+        deck = list(self.kinds)
+        random.Random(f"{self.seed}-deck-{n // len(deck)}").shuffle(deck)
+        return deck[n % len(deck)]
 
     def fixture_loop(self, fixture, count, first_round_done, baseline_ready):
         rng = random.Random(f"{self.seed}-{fixture}")
@@ -606,6 +610,7 @@ def arguments(argv=None, trials=40):
     p.add_argument("--trials", type=int, default=trials)
     p.add_argument("--seed", type=int, default=None)
     p.add_argument("--workdir", default=None, help="kept afterwards (default: a temporary one, removed)")
+    p.add_argument("--kinds", default=",".join(KINDS), help="the fault kinds drawn from (comma-separated)")
     # Memory the station may gain over a run: its allocator keeps per-thread arenas, and pages freed
     # inside them stay resident; 8 MiB covers the eight job threads' arenas, a leak of a few KiB per
     # handset shows over a long run.
@@ -614,6 +619,9 @@ def arguments(argv=None, trials=40):
     a.norvane_pc, a.bench = os.path.abspath(a.norvane_pc), os.path.abspath(a.bench)
     if a.seed is None:
         a.seed = random.SystemRandom().randrange(1, 1 << 31)
+    unknown = set(a.kinds.split(",")) - set(KINDS)
+    if unknown:
+        p.error(f"unknown fault kinds {sorted(unknown)}; known: {','.join(KINDS)}")
     return a
 
 
@@ -634,7 +642,7 @@ def main(argv=None, trials=40):
     rig = Rig(args, work)
     ok = False
     try:
-        t = Trials(rig, args.seed, log=locked_print())
+        t = Trials(rig, args.seed, log=locked_print(), kinds=args.kinds.split(","))
         baseline, end = t.run(args.trials)
         t.print_tally()
         res = t.check_resources(baseline, end, args.rss_tolerance_kib)
