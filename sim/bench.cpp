@@ -101,6 +101,9 @@ int bench::control(const std::string &command, std::string &answer) {
     }
     for (auto &f : faults) agents_->inject(port, f);
     print_(port + ": NAND faults" + rest);
+  } else if (verb == "status-stored") {
+    answer = agents_->stored_status_json(port);
+    return 0;
   } else if (verb != "status") {
     answer = "unknown command \"" + verb + "\"";
     return -1;

@@ -127,6 +127,17 @@ std::string bench_agents::status_json(const std::string &port) {
   return a ? agent::agent_status_json(a->core(), a->board()) : "null";
 }
 
+std::string bench_agents::stored_status_json(const std::string &port) {
+  std::shared_ptr<nand_chip> nand;
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    auto it = slots_.find(port);
+    if (it == slots_.end() || !it->second.nand) return "null";
+    nand = it->second.nand;
+  }
+  return agent::stored_status_json(*nand);
+}
+
 bool bench_agents::read(const std::string &port, uint32_t start, uint32_t end, const std::string &file,
                         std::string &error, bool stored) {
   std::shared_ptr<nand_chip> nand;

@@ -1,7 +1,7 @@
 // handset_bench --socket PATH --dir DIR CONFIG
 // handset_bench ctl SOCKET list | plug PORT | unplug PORT | reset PORT | status PORT | fault PORT SPEC
 //                          | read PORT START END FILE | read-stored PORT START END FILE
-//                          | nand-fault PORT SPEC
+//                          | status-stored PORT | nand-fault PORT SPEC
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -16,7 +16,7 @@ int usage() {
                "       handset_bench ctl SOCKET list | plug PORT | unplug PORT | reset PORT |\n"
                "                            status PORT | fault PORT SPEC |\n"
                "                            read PORT START END FILE | read-stored PORT START END FILE |\n"
-               "                            nand-fault PORT SPEC\n");
+               "                            status-stored PORT | nand-fault PORT SPEC\n");
   return 2;
 }
 

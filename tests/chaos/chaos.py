@@ -411,8 +411,10 @@ class Rig:
         m = re.search(r'"role":"(\w+)"', self.ctl("status", port))
         return m.group(1) if m else ""
 
-    def bbm(self, port):
-        m = re.search(r'"entries":\[(.*?)\]\}', self.ctl("status", port))
+    def bbm(self, port, verb="status"):
+        """The BBM table (bad, replacement pairs) of the handset's last agent, or with
+        "status-stored" the one stored on its flash."""
+        m = re.search(r'"entries":\[(.*?)\]\}', self.ctl(verb, port))
         return [tuple(map(int, e)) for e in re.findall(r'\[(\d+),(\d+)\]', m.group(1))] if m else []
 
     def dkb_size(self, port):
@@ -505,6 +507,10 @@ class Trials:
         rig.wait(lambda: rig.open_handles[port] <= 0, f"fixture {fixture}'s job to let go")
         if want == PASS and first[0] == "PASSED":
             problems += [f"{fault}: {p}" for p in rig.flash_matches(port, "read-stored")]
+            # The table the handset was written with is the one its next agent will load.
+            used, stored = rig.bbm(port), rig.bbm(port, "status-stored")
+            if used != stored:
+                problems.append(f"{fault}: BBM on the flash {stored} differs from the agent's {used}")
         with rig.cond:
             lines = rig.summaries[key][seen:]
         extra = lines[1:]
@@ -640,11 +646,13 @@ def main(argv=None, trials=40):
     os.makedirs(work, exist_ok=True)
     print(f"chaos: seed {args.seed} (reproduce with --seed {args.seed}), work directory {work}", flush=True)
     rig = Rig(args, work)
+    began = time.monotonic()
     ok = False
     try:
         t = Trials(rig, args.seed, log=locked_print(), kinds=args.kinds.split(","))
         baseline, end = t.run(args.trials)
         t.print_tally()
+        print(f"chaos: {args.trials} trials in {time.monotonic() - began:.0f} s", flush=True)
         res = t.check_resources(baseline, end, args.rss_tolerance_kib)
         for r in res:
             print("FAIL resources: " + r, flush=True)
