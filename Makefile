@@ -62,12 +62,16 @@ bench: build
 	@scripts/run-benchmarks.sh $(BUILD)
 
 # The station against the bench with a random fault per handset, TRIALS handsets (SEED= repeats a run).
-chaos: build
+chaos: setup
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS) --target norvane_pc handset_bench
 	python3 bench/chaos/chaos_run.py --norvane-pc $(BUILD)/src/station/norvane_pc \
 	  --bench $(BUILD)/sim/handset_bench --trials $(TRIALS) $(if $(SEED),--seed $(SEED))
 
 # loop_test on eight handsets for SOAK_MINUTES, every flash read back and compared.
-soak: build
+soak: setup
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS) --target norvane_pc handset_bench
 	python3 bench/chaos/soak.py --norvane-pc $(BUILD)/src/station/norvane_pc \
 	  --bench $(BUILD)/sim/handset_bench --minutes $(SOAK_MINUTES) $(if $(SEED),--seed $(SEED))
 

@@ -149,7 +149,10 @@ def main():
         if died:
             print("FAIL the station ended")
     finally:
-        rig.close()
+        status = rig.close()
+        if status != 0:
+            print(f"FAIL the station's exit status on quitting: {status}")
+            ok = False
         if ok and not a.workdir:
             shutil.rmtree(work, True)
     print("soak: " + ("passed" if ok else f"FAILED (seed {a.seed}, work directory {work})"))

@@ -352,15 +352,21 @@ class Rig:
             f.write(text)
 
     def close(self):
+        """Stops the station, then the bench. The station's exit status: 0 when it quit cleanly."""
+        status = None
         for p in reversed(self.procs):
             if p.poll() is None:
                 p.send_signal(signal.SIGTERM)
                 try:
-                    p.wait(60)
+                    p.wait(120)
                 except subprocess.TimeoutExpired:
                     p.kill()
+                    p.wait()
+            if p is self.station:
+                status = p.returncode
         for t in self.tails:
             t.close()
+        return status
 
     def station_line(self, line):
         m = SUMMARY.search(line)  # another handset's progress dots may come first
@@ -664,7 +670,12 @@ def main(argv=None, trials=40):
         print(f"BENCH\tchaos station threads/fds at end over first round\t<=0/<=0\t"
               f"{end['threads'] - baseline['threads']}/{end['fds'] - baseline['fds']}")
     finally:
-        rig.close()
+        status = rig.close()
+        if status != 0:
+            with open(rig.path("station.out"), errors="replace") as f:
+                tail = f.read()[-3000:]
+            print(f"FAIL the station's exit status on quitting: {status}\n--- its last output ---\n{tail}")
+            ok = False
         if not args.workdir and ok:
             shutil.rmtree(work, True)
     print("chaos: " + ("all trials as expected" if ok else f"FAILED (seed {args.seed}, work directory {work})"))
