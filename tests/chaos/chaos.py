@@ -184,6 +184,23 @@ def data_blocks(items):
 
 
 # ---- The faults ----
+# kind                bench fault                        the handset's result line (section, status, code)
+# none                -                                  "Finished", "Completed", 0; its flash holds the images
+# unplug-bootrom      unplug-after-bytes=N               "Download DKB", "Download DKB failed", -1 (handshake,
+#                                                        select, verify) or -4 (image header, data, done, disconnect)
+# unplug-waiting      return-delay, unplugged meanwhile  "Wait for DKB", "Wait for DKB failed", 1
+# slow-reenumeration  return-delay past the 10 s wait    the same
+# unplug-agent        agent-unplug-after-bytes=N         the step whose write N falls in (agent_items), with that
+#                                                        call's code; past the last step: passes
+# agent-silent        agent-silent-after-bytes=N         the first read after byte N: -12 (acknowledge, NAND info),
+#                                                        -2 (CRC word), -1 (message stream)
+# bootrom-status      status=STEP:CODE                   "Download DKB", "Download DKB failed", -1 or -7
+# wrong-image-id      wrong-image-id                     "Download DKB", "Download DKB failed", -1
+# crc                 agent-corrupt-data=K               the K-th block's partition, "Write Failed", -15
+# erase-, program-,   nand erase/program/read:after=N    passes: the block is relocated (reads: retried)
+# read-failure
+# bbm-full            programs fail on a block and on    its partition, "Write Failed", -14
+#                     every free spare block
 KINDS = ["none", "unplug-bootrom", "unplug-waiting", "unplug-agent", "bootrom-status", "wrong-image-id",
          "crc", "erase-failure", "program-failure", "read-failure", "bbm-full", "agent-silent",
          "slow-reenumeration"]
