@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """make soak: the station with loop_test on eight bench handsets for a given time. Every handset's
-NAND has random factory bad blocks and random program failures (so the agent relocates blocks as
-it goes); after each flash the station resets the handset, which the bench then keeps powered off
+NAND has random factory bad blocks, and before some flashes one of its programs is made to fail
+(so the agent relocates a block, for good, as a real chip would have it); after each flash the station resets the handset, which the bench then keeps powered off
 until its flash has been read back and compared, and plugs it again.
 
     soak.py --norvane-pc P --bench P [--minutes M] [--seed S] [--workdir D]
@@ -21,9 +21,12 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "chaos"))
 import chaos  # noqa: E402
 
-# One program in this many million fails (and wears its block out): about one flash in ten
-# relocates a block, and over a ten-minute run the relocation area (128 blocks) stays far from full.
-PROGRAM_FAILURES_PER_MILLION = 1000
+# Each failed program wears its block out and takes a spare block for good, so a fixed failure
+# rate would use up the relocation area (128 blocks) in a long enough run. Instead one flash in
+# FAIL_ONE_IN gets one failing program, until a handset has had RELOCATIONS_PER_HANDSET of them.
+FAIL_ONE_IN = 25
+RELOCATIONS_PER_HANDSET = 80
+PROGRAMS_PER_FLASH = 100  # of the recipe's ~110 page programs: the failure lands within the flash
 FACTORY_BAD = {}  # handset number -> its factory bad blocks
 
 
@@ -34,17 +37,15 @@ def bench_extra(seed):
         bad = set(rng.sample(data_blocks, rng.randrange(1, 3)))
         bad |= set(rng.sample(range(1, chaos.RELOC[0] // chaos.BLOCK), rng.randrange(2, 6)))
         FACTORY_BAD[n] = bad
-        return (f"bad_blocks = {','.join(str(b) for b in sorted(bad))}\n"
-                f"nand_faults = program:random={PROGRAM_FAILURES_PER_MILLION}@{rng.randrange(1, 1 << 31)}\n"
-                "faults = off-after-reset\n")
+        return f"bad_blocks = {','.join(str(b) for b in sorted(bad))}\nfaults = off-after-reset\n"
     return extra
 
 
 class Soak:
-    def __init__(self, rig, minutes):
-        self.rig, self.minutes = rig, minutes
+    def __init__(self, rig, minutes, seed):
+        self.rig, self.minutes, self.seed = rig, minutes, seed
         self.lock = threading.Lock()
-        self.flashed = self.mismatches = self.failed = 0
+        self.flashed = self.mismatches = self.failed = self.injected = 0
         self.errors = []
 
     def log(self, text):
@@ -54,10 +55,17 @@ class Soak:
     def fixture_loop(self, fixture, deadline, first_done):
         rig, port, key = self.rig, self.rig.ports[fixture - 1], str(fixture)
         first = True
+        rng = random.Random(f"{self.seed}-program-{fixture}")
+        injected = 0
         try:
             while time.monotonic() < deadline or first:
                 with rig.cond:
                     seen = len(rig.summaries[key])
+                if not first and injected < RELOCATIONS_PER_HANDSET and rng.randrange(FAIL_ONE_IN) == 0:
+                    rig.ctl("nand-fault", port, f"program:after={rng.randrange(1, PROGRAMS_PER_FLASH)}")
+                    injected += 1
+                    with self.lock:
+                        self.injected += 1
                 rig.ctl("plug", port)
                 rig.wait(lambda: len(rig.summaries[key]) > seen, f"fixture {fixture}'s result")
                 with rig.cond:
@@ -66,7 +74,9 @@ class Soak:
                     # loop_test: the station resets the handset, which the bench keeps off until plugged.
                     rig.poll(lambda: rig.role(port) == "unplugged", f"fixture {fixture}'s reset")
                     rig.wait(lambda: rig.open_handles[port] <= 0, f"fixture {fixture}'s job to let go")
-                    problems = rig.flash_matches(port)
+                    problems = rig.flash_matches(port) + rig.flash_matches(port, "read-stored")
+                    if rig.bbm(port) != rig.bbm(port, "status-stored"):
+                        problems.append("the BBM on the flash differs from the agent's")
                     with self.lock:
                         self.flashed += 1
                         self.mismatches += bool(problems)
@@ -127,7 +137,7 @@ def main():
     rig = chaos.Rig(a, work, loop_test=1, bench_extra=bench_extra(a.seed))
     ok = False
     try:
-        s = Soak(rig, a.minutes)
+        s = Soak(rig, a.minutes, a.seed)
         start, after_first, end = s.run()
         died = rig.station_died()
         entries = 0
@@ -139,6 +149,7 @@ def main():
         print(f"handsets flashed: {s.flashed}")
         print(f"mismatches: {s.mismatches} (goal 0)")
         print(f"failed results: {s.failed}")
+        print(f"program failures injected: {s.injected}")
         for name, r in (("at start", start), ("after the first flashes", after_first), ("at end", end)):
             print(f"station {name}: VmRSS {r['rss_kib']} KiB, threads {r['threads']}, fds {r['fds']}")
         print(f"BENCH\tsoak handsets flashed in {a.minutes} min\t-\t{s.flashed}")
