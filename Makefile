@@ -2,6 +2,8 @@
 #   make run    set up, build, and run the station's main job on the handset bench
 #   make test   set up, build, run every test; again under ASan/UBSan; the station end to end
 #               under TSan; then short fuzzing passes
+#   make chaos  TRIALS (1000) handsets with random faults against one station; make soak: loop_test
+#               on eight handsets for SOAK_MINUTES (10)
 SHELL := /bin/bash
 JOBS  ?= $(shell nproc)
 BUILD      := build
@@ -11,8 +13,11 @@ BUILD_TSAN := build-tsan
 CMAKE_GEN  := -G Ninja
 FUZZ_SECONDS ?= 20
 FUZZ_LONG_SECONDS ?= 600
+TRIALS ?= 1000
+SOAK_MINUTES ?= 10
+SEED ?=
 
-.PHONY: all setup build run test test-unit test-asan test-tsan test-fuzz test-kernel fuzz bench clean
+.PHONY: all setup build run test test-unit test-asan test-tsan test-fuzz test-kernel fuzz bench chaos soak clean
 
 all: build
 
@@ -72,6 +77,20 @@ fuzz: setup
 
 bench: build
 	@scripts/run-benchmarks.sh $(BUILD)
+
+# The station against the bench with a random fault per handset, TRIALS handsets (SEED= repeats a run).
+chaos: setup
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS) --target norvane_pc handset_bench
+	python3 bench/chaos/chaos_run.py --norvane-pc $(BUILD)/src/station/norvane_pc \
+	  --bench $(BUILD)/sim/handset_bench --trials $(TRIALS) $(if $(SEED),--seed $(SEED))
+
+# loop_test on eight handsets for SOAK_MINUTES, every flash read back and compared.
+soak: setup
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS) --target norvane_pc handset_bench
+	python3 bench/chaos/soak.py --norvane-pc $(BUILD)/src/station/norvane_pc \
+	  --bench $(BUILD)/sim/handset_bench --minutes $(SOAK_MINUTES) $(if $(SEED),--seed $(SEED))
 
 clean:
 	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_TSAN) $(BUILD_FUZZ)

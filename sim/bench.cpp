@@ -72,7 +72,7 @@ int bench::control(const std::string &command, std::string &answer) {
     }
     h->set_faults(f);
     print_(port + ": faults " + (f.describe().empty() ? "none" : f.describe()));
-  } else if (verb == "read") {
+  } else if (verb == "read" || verb == "read-stored") {
     std::istringstream args(rest);
     unsigned long long start = 0, end = 0;
     std::string file;
@@ -82,12 +82,16 @@ int bench::control(const std::string &command, std::string &answer) {
       answer = "usage: read PORT START END FILE";
       return -1;
     }
-    if (!agents_->read(port, uint32_t(start), uint32_t(end), file, error)) {
+    if (!agents_->read(port, uint32_t(start), uint32_t(end), file, error, verb == "read-stored")) {
       answer = error;
       return -1;
     }
     answer = "read " + std::to_string(end - start) + " bytes to " + file;
     return 0;
+  } else if (verb == "nand-fault" && rest.find_first_not_of(' ') != std::string::npos &&
+             rest.substr(rest.find_first_not_of(' ')) == "none") {
+    agents_->clear(port);
+    print_(port + ": NAND faults none");
   } else if (verb == "nand-fault") {
     std::vector<nand_fault> faults;
     std::string error;
@@ -97,6 +101,9 @@ int bench::control(const std::string &command, std::string &answer) {
     }
     for (auto &f : faults) agents_->inject(port, f);
     print_(port + ": NAND faults" + rest);
+  } else if (verb == "status-stored") {
+    answer = agents_->stored_status_json(port);
+    return 0;
   } else if (verb != "status") {
     answer = "unknown command \"" + verb + "\"";
     return -1;

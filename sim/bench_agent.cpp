@@ -130,8 +130,19 @@ std::string bench_agents::status_json(const std::string &port) {
   return a ? agent::agent_status_json(a->core(), a->board()) : "null";
 }
 
+std::string bench_agents::stored_status_json(const std::string &port) {
+  std::shared_ptr<nand_chip> nand;
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    auto it = slots_.find(port);
+    if (it == slots_.end() || !it->second.nand) return "null";
+    nand = it->second.nand;
+  }
+  return agent::stored_status_json(*nand);
+}
+
 bool bench_agents::read(const std::string &port, uint32_t start, uint32_t end, const std::string &file,
-                        std::string &error) {
+                        std::string &error, bool stored) {
   std::shared_ptr<nand_chip> nand;
   std::shared_ptr<agent::agent_device> a;
   {
@@ -145,7 +156,7 @@ bool bench_agents::read(const std::string &port, uint32_t start, uint32_t end, c
     a = it->second.last;
   }
   std::vector<uint8_t> data;
-  if (!agent::read_through_bbm(*nand, a ? &a->core() : nullptr, start, end, data, error)) return false;
+  if (!agent::read_through_bbm(*nand, a && !stored ? &a->core() : nullptr, start, end, data, error)) return false;
   std::ofstream f(file, std::ios::binary | std::ios::trunc);
   f.write(reinterpret_cast<const char *>(data.data()), std::streamsize(data.size()));
   if (!f) {
@@ -160,6 +171,15 @@ bool bench_agents::inject(const std::string &port, const nand_fault &fault) {
   auto it = slots_.find(port);
   if (it == slots_.end() || !it->second.nand) return false;
   it->second.nand->inject(fault);
+  return true;
+}
+
+bool bench_agents::clear(const std::string &port) {
+  std::lock_guard<std::mutex> lock(m_);
+  auto it = slots_.find(port);
+  if (it == slots_.end() || !it->second.nand) return false;
+  it->second.nand->clear_faults();
+  it->second.nand->heal();
   return true;
 }
 

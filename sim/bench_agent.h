@@ -26,10 +26,16 @@ class bench_agents {
 
   // The agent's part of `status`: JSON, "null" before the handset first ran its agent.
   std::string status_json(const std::string &port);
-  // read PORT START END FILE: the flash through the agent's current mapping, into FILE.
-  bool read(const std::string &port, uint32_t start, uint32_t end, const std::string &file, std::string &error);
+  // status-stored PORT: the agent part as a fresh agent would find it on the flash.
+  std::string stored_status_json(const std::string &port);
+  // read PORT START END FILE: the flash through the agent's current mapping, into FILE. With
+  // `stored`, through the table stored on the flash instead (what the next agent will load).
+  bool read(const std::string &port, uint32_t start, uint32_t end, const std::string &file, std::string &error,
+            bool stored = false);
   // Failures on the handset's NAND from now on.
   bool inject(const std::string &port, const nand_fault &fault);
+  // nand-fault PORT none: no more injected failures, and the blocks they wore out work again.
+  bool clear(const std::string &port);
 
  private:
   struct slot {

@@ -92,6 +92,14 @@ bool parse_faults(const std::string &text, fault_set &out, std::string &error) {
       out.wrong_len = step;
     } else if (key == "zero-grant" && value.empty()) {
       out.zero_grant = true;
+    } else if (key == "off-after-reset" && value.empty()) {
+      out.off_after_reset = true;
+    } else if (key == "return-delay" && parse_number(value, 600000, n)) {
+      out.return_delay_ms = static_cast<uint32_t>(n);
+    } else if (key == "agent-silent-after-bytes" && parse_number(value, UINT64_MAX, n)) {
+      out.agent_silent_after_bytes = n;
+    } else if (key == "agent-corrupt-data" && parse_number(value, UINT64_MAX, n) && n > 0) {
+      out.agent_corrupt_data = n;
     } else {
       ok = false;
     }
@@ -123,6 +131,11 @@ std::string fault_set::describe() const {
     items.push_back("late-answer=" + step_name(late_answer->first) + ":" + std::to_string(late_answer->second));
   if (wrong_len) items.push_back("wrong-len=" + step_name(*wrong_len));
   if (zero_grant) items.push_back("zero-grant");
+  if (return_delay_ms) items.push_back("return-delay=" + std::to_string(*return_delay_ms));
+  if (agent_silent_after_bytes)
+    items.push_back("agent-silent-after-bytes=" + std::to_string(*agent_silent_after_bytes));
+  if (off_after_reset) items.push_back("off-after-reset");
+  if (agent_corrupt_data) items.push_back("agent-corrupt-data=" + std::to_string(*agent_corrupt_data));
   std::string r;
   for (auto &i : items) r += (r.empty() ? "" : ",") + i;
   return r;

@@ -15,6 +15,13 @@
 //   late-answer=STEP:MS    send STEP's answer MS milliseconds late
 //   wrong-len=STEP         answer STEP with a wrong data-length byte (same byte count)
 //   zero-grant             grant 0 bytes to every data header
+//   return-delay=MS        come back as the agent MS milliseconds after the disconnect (instead
+//                          of the configured re-enumeration delay): a slow re-enumeration
+//   agent-silent-after-bytes=N  the agent takes N bytes, then takes everything and answers nothing
+//   off-after-reset        a reset (the agent's or a control command's) powers the handset off:
+//                          it stays off the bus until it is plugged again
+//   agent-corrupt-data=N   the first packet of the agent's N-th send-data block (1 = the first)
+//                          arrives with its first byte inverted: a corruption on the wire
 //   none                   clear all faults
 // STEP is one of: preamble, version, select, verify, header, data, done, disconnect, message,
 // or a hex opcode (0x20).
@@ -43,6 +50,10 @@ struct fault_set {
   std::optional<std::pair<int, uint32_t>> late_answer;  // step, milliseconds
   std::optional<int> wrong_len;
   bool zero_grant = false;
+  std::optional<uint32_t> return_delay_ms;
+  std::optional<uint64_t> agent_silent_after_bytes;
+  std::optional<uint64_t> agent_corrupt_data;
+  bool off_after_reset = false;
 
   std::string describe() const;  // the FAULTS form, "" for none
 };

@@ -1,5 +1,6 @@
 #include "handset.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -24,12 +25,33 @@ class tracked_model final : public usb_inproc::device_model {
     came_(a);
     inner_->on_attach(a);
   }
-  // The agent's unplug-after-bytes fault: whatever the agent is, its cable is pulled here.
-  void unplug_after(std::optional<uint64_t> n) { unplug_after_ = n; }
+  // The agent's faults on the wire, whatever the agent is: its cable pulled, its silence, a
+  // corrupted data block.
+  void set_faults(const fault_set &f) {
+    unplug_after_ = f.agent_unplug_after_bytes;
+    silent_after_ = f.agent_silent_after_bytes;
+    corrupt_data_ = f.agent_corrupt_data;
+  }
   bool on_out_packet(usb_inproc::attachment &a, std::span<const uint8_t> p) override {
     if (unplug_after_ && bytes_ + p.size() > *unplug_after_) {
       a.unplug();
       return false;
+    }
+    if (silent_after_ && bytes_ + p.size() > *silent_after_) {
+      bytes_ += p.size();
+      return true;  // taken, never looked at
+    }
+    std::vector<uint8_t> corrupted;
+    if (corrupt_data_) {
+      static constexpr uint8_t send_data[4] = {0x01, 0x55, 0xAA, 0xFF};
+      if (corrupt_next_) {
+        corrupt_next_ = false;
+        corrupted.assign(p.begin(), p.end());
+        corrupted[0] = static_cast<uint8_t>(~corrupted[0]);
+        p = corrupted;
+      } else if (p.size() == 4 && std::equal(p.begin(), p.end(), send_data) && ++send_data_seen_ == *corrupt_data_) {
+        corrupt_next_ = true;
+      }
     }
     if (!inner_->on_out_packet(a, p)) return false;
     bytes_ += p.size();
@@ -47,8 +69,10 @@ class tracked_model final : public usb_inproc::device_model {
   std::shared_ptr<usb_inproc::device_model> inner_;
   std::function<void(const std::shared_ptr<usb_inproc::attachment> &)> came_;
   std::function<void()> left_;
-  std::optional<uint64_t> unplug_after_;
+  std::optional<uint64_t> unplug_after_, silent_after_, corrupt_data_;
   uint64_t bytes_ = 0;  // taken on this stay
+  uint64_t send_data_seen_ = 0;
+  bool corrupt_next_ = false;
 };
 
 std::string json_string(const std::string &s) {
@@ -136,6 +160,20 @@ void handset::reset() {
   std::shared_ptr<usb_inproc::attachment> a;
   {
     std::lock_guard<std::mutex> lock(m_);
+    if (faults_.off_after_reset) {
+      pending_ = false;
+      role_ = role::unplugged;
+      a = std::move(attachment_);
+      if (a) modelled_done_ns_ += a->modelled_ns();
+    }
+  }
+  if (a) {
+    event("reset: off until plugged");
+    a->unplug();
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(m_);
     a = std::move(attachment_);
     end_stay_locked(a);
     role_ = role::leaving;
@@ -149,7 +187,10 @@ void handset::reset() {
 void handset::leave_and_return(const std::shared_ptr<usb_inproc::attachment> &a, role next) {
   if (a) a->unplug();
   std::lock_guard<std::mutex> lock(m_);
-  if (role_ == role::leaving) schedule(next, cfg_.reenumerate_delay_ms);
+  if (role_ != role::leaving) return;
+  int delay = cfg_.reenumerate_delay_ms;
+  if (next == role::agent && faults_.return_delay_ms) delay = static_cast<int>(*faults_.return_delay_ms);
+  schedule(next, delay);
 }
 
 void handset::set_faults(const fault_set &f) {
@@ -251,7 +292,7 @@ void handset::plug_as(role r) {
   auto model = std::make_shared<tracked_model>(inner, came, left);
   if (r == role::agent) {
     std::lock_guard<std::mutex> lock(m_);
-    model->unplug_after(faults_.agent_unplug_after_bytes);
+    model->set_faults(faults_);
   }
   usb_inproc::timing timing = cfg_.timing;
   timing.timeline = timeline_;

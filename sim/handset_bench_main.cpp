@@ -1,6 +1,7 @@
 // handset_bench --socket PATH --dir DIR CONFIG
 // handset_bench ctl SOCKET list | plug PORT | unplug PORT | reset PORT | status PORT | fault PORT SPEC
-//                          | read PORT START END FILE | nand-fault PORT SPEC
+//                          | read PORT START END FILE | read-stored PORT START END FILE
+//                          | status-stored PORT | nand-fault PORT SPEC
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,7 +15,8 @@ int usage() {
                "usage: handset_bench --socket PATH --dir DIR CONFIG\n"
                "       handset_bench ctl SOCKET list | plug PORT | unplug PORT | reset PORT |\n"
                "                            status PORT | fault PORT SPEC |\n"
-               "                            read PORT START END FILE | nand-fault PORT SPEC\n");
+               "                            read PORT START END FILE | read-stored PORT START END FILE |\n"
+               "                            status-stored PORT | nand-fault PORT SPEC\n");
   return 2;
 }
 

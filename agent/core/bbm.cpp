@@ -94,8 +94,14 @@ bool agent_core::relocate(uint32_t physical) {
   return true;
 }
 
+// A read that fails is tried again: taking one transient failure for "no table here" would
+// steer the search to an older copy (losing the relocations made since) or miss the table
+// altogether, and a station would then rebuild the BBM over the whole flash.
 bool agent_core::page_has_header(uint32_t page) {
-  if (read_physical(0, page, page_, spare_, true) != 0) return false;
+  constexpr int attempts = 3;
+  int r = -1;
+  for (int n = 0; n < attempts && r != 0; ++n) r = read_physical(0, page, page_, spare_, true);
+  if (r != 0) return false;
   return (uint32_t(page_[0]) | uint32_t(page_[1]) << 8) == bbm_header;
 }
 

@@ -140,6 +140,13 @@ void nand_chip::clear_faults() {
   faults_.clear();
 }
 
+void nand_chip::heal() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  worn_.assign(worn_.size(), 0);
+  for (uint32_t b : config_.factory_bad_blocks)
+    if (b < worn_.size()) worn_[b] = 1;
+}
+
 // Called with the lock held.
 bool nand_chip::fails(nand_op op, uint32_t global_block) {
   bool fail = op != nand_op::read && worn_[global_block];

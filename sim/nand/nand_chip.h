@@ -63,6 +63,9 @@ class nand_chip {
 
   void inject(const nand_fault &fault);
   void clear_faults();
+  // Blocks that injected failures wore out work again; the factory bad blocks stay bad. A bench
+  // can then reuse a handset after a fault that used up its spare blocks.
+  void heal();
 
   // Raw access for the bench and tests: one page's data and spare bytes (`global_page` counts
   // over both chip selects). False when out of range.

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 
@@ -37,41 +36,6 @@ void completed(tag_list_item *item, int code) {
 }
 void job_over(tag_list_item *item) { SendMessage(hDlgWnd, WM_DEVICE_DISCONNECTED, WPARAM(item), 0); }
 
-// The interface names that handsets' jobs have been started for, in this run. A handset's agent
-// comes back under its own name, so a job that takes an agent under any name (a row that knows
-// only one name) passes over these: with several handsets at once it would otherwise flash and
-// report another handset, or one left running by a failed job.
-class handset_names {
- public:
-  static handset_names &instance() {
-    static handset_names names;
-    return names;
-  }
-  void add(const char *name) {
-    std::lock_guard<std::mutex> lock(m_);
-    if (name[0]) names_.insert(name);
-  }
-  bool has(const std::string &name) {
-    std::lock_guard<std::mutex> lock(m_);
-    return names_.count(name) != 0;
-  }
-
- private:
-  std::mutex m_;
-  std::set<std::string> names_;
-};
-
-// The agent's interface name of a device path, or "" for any other device.
-std::string agent_name(const char *device_path) {
-  char path[USB_PATH_SIZE] = {};
-  std::memcpy(path, device_path, strnlen(device_path, USB_PATH_SIZE - 1));
-  int vid = 0, pid = 0;
-  if (GetVIDPIDFromDevicePath(path, &vid, &pid) != 0 || vid != USB_VID_AGENT || pid != USB_PID_AGENT) return "";
-  char name[USB_PATH_SIZE];
-  if (ExtractInterfaceName(path, name) != 0) return "";
-  return name;
-}
-
 struct agent_search {
   const char *name_1, *name_2;
   usb_dev_handle *found = nullptr;
@@ -80,13 +44,14 @@ struct agent_search {
 
 int test_agent(const char *device_path, void *ctx) {
   auto &s = *static_cast<agent_search *>(ctx);
-  std::string name = agent_name(device_path);
-  if (name.empty()) return USB_ENUM_NEXT;
-  bool by_name = name == s.name_1 || name == s.name_2;
-  bool any_name = (!s.name_1[0] || !s.name_2[0]) && !handset_names::instance().has(name);
-  if (!by_name && !any_name) return USB_ENUM_NEXT;
   char path[USB_PATH_SIZE] = {};
   std::memcpy(path, device_path, strnlen(device_path, USB_PATH_SIZE - 1));
+  int vid = 0, pid = 0;
+  if (GetVIDPIDFromDevicePath(path, &vid, &pid) != 0 || vid != USB_VID_AGENT || pid != USB_PID_AGENT)
+    return USB_ENUM_NEXT;
+  char name[USB_PATH_SIZE];
+  if (ExtractInterfaceName(path, name) != 0) return USB_ENUM_NEXT;
+  if (!agent_name_wanted(name, s.name_1, s.name_2)) return USB_ENUM_NEXT;
   usb_dev_handle *udev = usb_open(path);
   if (!udev) return USB_ENUM_NEXT;
   if (usb_set_configuration(udev, 1) != 0 || usb_claim_interface(udev, 0) != 0) {
@@ -202,6 +167,15 @@ void progress_callback(void *user_data, const char *msg, int cur, int range) {
   progress(item, progress_text(cur, range).c_str());
 }
 
+// An empty name stands for no name, not for any name: a fixture row that knows only its boot
+// ROM's interface (or an unmapped handset) would otherwise take whichever agent shows up first,
+// another fixture's included, and flash and report that handset as its own. Only when neither
+// name is known is any agent taken.
+bool agent_name_wanted(const char *name, const char *expect_1, const char *expect_2) {
+  if (!expect_1[0] && !expect_2[0]) return true;
+  return (expect_1[0] && std::strcmp(name, expect_1) == 0) || (expect_2[0] && std::strcmp(name, expect_2) == 0);
+}
+
 int wait_for_dkb(usb_dev_handle **ret_udev, int timeout, const char *expect_interface_name_1,
                  const char *expect_interface_name_2) {
   using clock = std::chrono::steady_clock;
@@ -264,8 +238,6 @@ unsigned long DownloadThreadProc(void *lpParam) {
   char name_1[USB_PATH_SIZE], name_2[USB_PATH_SIZE];
   std::memcpy(name_1, item->interface_1_name, sizeof name_1);
   std::memcpy(name_2, item->interface_2_name, sizeof name_2);
-  handset_names::instance().add(name_1);
-  handset_names::instance().add(name_2);
 
   show(item, "Download DKB");
   status(item, "");

@@ -9,11 +9,14 @@
 
 unsigned long DownloadThreadProc(void *lpParam);
 
-// Opens the agent (VID 0x1286, PID 0x8111) under either interface name within `timeout` ms.
-// When one of them is empty any name will do, except those of the handsets that jobs have been
-// started for: their agents are theirs. 0 and the handle, or non-zero.
+// Opens the agent (VID 0x1286, PID 0x8111) under either interface name within `timeout` ms
+// (agent_name_wanted). 0 and the handle, or non-zero.
 int wait_for_dkb(usb_dev_handle **ret_udev, int timeout, const char *expect_interface_name_1,
                  const char *expect_interface_name_2);
+
+// Whether an agent under interface `name` belongs to the job that expects `expect_1` or
+// `expect_2`: a non-empty one of them equal to `name`; any name when both are empty.
+bool agent_name_wanted(const char *name, const char *expect_1, const char *expect_2);
 
 // Steps 4 to 17 of the job: 0 when the handset is written and "Done" shown, else the failing
 // step's status code with *err_msg set to its failure text.

@@ -393,6 +393,33 @@ TEST(AgentBbm, WriteBackUsesSetAsidePagesThenRotates) {
   }
 }
 
+// A read of block 0 that fails once while the newest table is looked for must neither pick an
+// older copy (its newer relocations lost) nor miss the table (a used-flash rebuild would follow).
+TEST(AgentBbm, ATransientReadFailureStillFindsTheNewestTable) {
+  rig r;
+  prepare(r, 960, 1024);
+  constexpr uint32_t copies = 6;  // after the builder's own: pages 63 down to 57
+  sim::nand_fault wear;
+  wear.op = sim::nand_op::erase;
+  for (uint32_t n = 0; n < copies; ++n) wear.blocks.push_back(10 + n);
+  r.nand->inject(wear);
+  for (uint32_t n = 0; n < copies; ++n) {
+    ASSERT_EQ(erase_flash(r, (10 + n) * kBlock, (11 + n) * kBlock), "T1 P1 D");
+    ASSERT_EQ(stream(r.command(write_mvl_bbm_command)), "T1 P1 D");
+  }
+  char text[80];
+  std::snprintf(text, sizeof text, "T1 'Number of bad blocks in BBM: 0x%08X\r\n' P1 D", copies);
+  ASSERT_EQ(stream(r.command(init_nand_flash_command)), text);
+  for (uint32_t after = 1; after <= 10; ++after) {
+    sim::nand_fault f;
+    f.op = sim::nand_op::read;
+    f.after_ops = after;
+    r.nand->clear_faults();
+    r.nand->inject(f);
+    EXPECT_EQ(stream(r.command(init_nand_flash_command)), text) << "read " << after << " failed";
+  }
+}
+
 TEST(AgentBbm, NothingToWriteBackWhenClean) {
   rig r;
   prepare(r, 1000, 1024);

@@ -124,3 +124,19 @@ TEST(NandChip, InjectedFailures) {
   EXPECT_NE(std::count(first.begin(), first.end(), -2), 0);
   EXPECT_NE(std::count(first.begin(), first.end(), 0), 0);
 }
+
+TEST(NandChip, HealingRestoresWornBlocksButNotFactoryBadOnes) {
+  auto config = small();
+  config.factory_bad_blocks = {7};
+  auto chip = open_chip(config);
+  sim::nand_fault on_block;
+  on_block.op = sim::nand_op::erase;
+  on_block.blocks = {5};
+  chip->inject(on_block);
+  EXPECT_EQ(chip->erase(0, 5), -2);
+  chip->clear_faults();
+  EXPECT_EQ(chip->erase(0, 5), -2);  // worn out for good...
+  chip->heal();
+  EXPECT_EQ(chip->erase(0, 5), 0);  // ...until healed
+  EXPECT_EQ(chip->erase(0, 7), -2);  // a factory bad block stays bad
+}

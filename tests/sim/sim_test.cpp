@@ -69,6 +69,10 @@ TEST(Faults, Parse) {
       {"agent-unplug-after-bytes=10", true, "agent-unplug-after-bytes=10"},
       {"no-agent, zero-grant", true, "no-agent,zero-grant"},
       {"no-agent=1", false, ""},
+      {"return-delay=12000,agent-silent-after-bytes=0,agent-corrupt-data=3,off-after-reset", true,
+       "return-delay=12000,agent-silent-after-bytes=0,off-after-reset,agent-corrupt-data=3"},
+      {"agent-corrupt-data=0", false, ""},
+      {"return-delay=-5", false, ""},
       {"late-answer=select", false, ""},
       {"status=version:0", false, ""},
       {"status=nothing:0x6D", false, ""},
@@ -326,6 +330,80 @@ TEST(Handset, TheBootRomRunsOnlyAWellFormedAgentImage) {
     usb_close(d);
     EXPECT_TRUE(eventually([&] { return h->current_role() == sim::handset::role::agent; })) << c.what;
   }
+}
+
+// Echoes every packet it takes.
+class echo_agent : public usb_inproc::device_model {
+ public:
+  bool on_out_packet(usb_inproc::attachment &a, std::span<const uint8_t> p) override {
+    a.send_in(p);
+    return true;
+  }
+};
+
+// The agent's wire faults: its N-th send-data block corrupted, its silence after N bytes, and
+// a re-enumeration slower than the configured one.
+TEST(Handset, AgentFaultsOnTheWire) {
+  ASSERT_EQ(usb_use_backend("inproc"), 0);
+  sim::handset_config cfg;
+  cfg.port = "h-3";
+  std::string error;
+  ASSERT_TRUE(sim::parse_faults("agent-corrupt-data=2,agent-silent-after-bytes=16", cfg.faults, error));
+  auto h = sim::handset::create(cfg, [](const sim::agent_boot &) { return std::make_shared<echo_agent>(); });
+  h->plug();
+  const std::string rom = "\\\\?\\usb#vid_8086&pid_d001#h-3#" USB_GUID_TEXT;
+  const std::string agent = "\\\\?\\usb#vid_1286&pid_8111#h-3#" USB_GUID_TEXT;
+  auto download = [&] {
+    usb_dev_handle *d = usb_open(rom.c_str());
+    ASSERT_NE(d, nullptr);
+    std::vector<uint8_t> image = well_formed_agent_image(100);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(download_dkb(d, nullptr, 0, image.data(), 100), 0);
+    testing::internal::GetCapturedStdout();
+    usb_close(d);
+  };
+  download();
+  usb_dev_handle *d = nullptr;
+  ASSERT_TRUE(eventually([&] { return (d = usb_open(agent.c_str())) != nullptr; }));
+  const char send_data[4] = {0x01, 0x55, char(0xAA), char(0xFF)};
+  unsigned char in[4];
+  auto exchange = [&](const char *out) {
+    EXPECT_EQ(usb_bulk_write(d, 0x02, out, 4, 1000), 4);
+    return usb_bulk_read(d, 0x81, reinterpret_cast<char *>(in), 4, 1000);
+  };
+  EXPECT_EQ(exchange(send_data), 4);
+  const char data[4] = {0x10, 0x20, 0x30, 0x40};
+  EXPECT_EQ(exchange(data), 4);
+  EXPECT_EQ(in[0], 0x10);  // the first block passes
+  EXPECT_EQ(exchange(send_data), 4);
+  EXPECT_EQ(exchange(data), 4);
+  EXPECT_EQ(in[0], 0xEF);  // the second one's first byte is inverted
+  EXPECT_EQ(in[1], 0x20);
+  EXPECT_LT(exchange(data), 0);  // past 16 bytes: taken, never answered
+  EXPECT_EQ(h->current_role(), sim::handset::role::agent);
+  usb_close(d);
+
+  // A re-enumeration slower than anyone waits: the handset stays away until it is unplugged.
+  h->reset();
+  ASSERT_TRUE(sim::parse_faults("none,return-delay=600000", cfg.faults, error));
+  h->set_faults(cfg.faults);
+  ASSERT_TRUE(eventually([&] { return h->current_role() == sim::handset::role::bootrom; }));
+  download();
+  EXPECT_EQ(h->current_role(), sim::handset::role::leaving);
+  EXPECT_EQ(usb_open(agent.c_str()), nullptr);
+  h->unplug();
+  EXPECT_EQ(h->current_role(), sim::handset::role::unplugged);
+
+  // Powered off by a reset: off the bus until plugged.
+  ASSERT_TRUE(sim::parse_faults("none,off-after-reset", cfg.faults, error));
+  h->set_faults(cfg.faults);
+  h->plug();
+  download();
+  ASSERT_TRUE(eventually([&] { return h->current_role() == sim::handset::role::agent; }));
+  h->reset();
+  EXPECT_EQ(h->current_role(), sim::handset::role::unplugged);
+  h->plug();
+  EXPECT_EQ(h->current_role(), sim::handset::role::bootrom);
 }
 
 // Runs a program; its exit status, or -1.

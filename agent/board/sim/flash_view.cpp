@@ -70,21 +70,35 @@ std::string agent_status_json(const agent_core &core, const sim_board &board) {
   return s + "]}";
 }
 
+namespace {
+
+// A fresh agent that has loaded the newest table from block 0, as a station's
+// init_nand_flash_command would have it do.
+struct fresh_agent {
+  explicit fresh_agent(sim::nand_chip &nand) : board(&nand) {
+    core.begin(&board);
+    uint8_t w[4] = {0x01, 0x00, 0xAA, 0xAA};
+    board.host_out(w, 4);
+    board.close_link();
+    core.run();
+  }
+  sim_board board;
+  agent_core core;
+};
+
+}  // namespace
+
+std::string stored_status_json(sim::nand_chip &nand) {
+  fresh_agent a(nand);
+  return agent_status_json(a.core, a.board);
+}
+
 bool read_through_bbm(sim::nand_chip &nand, const agent_core *core, uint32_t start, uint32_t end,
                       std::vector<uint8_t> &out, std::string &error) {
-  // Without a live agent, a fresh one loads the newest table from block 0, as a station's
-  // init_nand_flash_command would have it do.
-  std::unique_ptr<sim_board> board;
-  std::unique_ptr<agent_core> fresh;
+  std::unique_ptr<fresh_agent> fresh;
   if (!core) {
-    board = std::make_unique<sim_board>(&nand);
-    fresh = std::make_unique<agent_core>();
-    fresh->begin(board.get());
-    uint8_t w[4] = {0x01, 0x00, 0xAA, 0xAA};
-    board->host_out(w, 4);
-    board->close_link();
-    fresh->run();
-    core = fresh.get();
+    fresh = std::make_unique<fresh_agent>(nand);
+    core = &fresh->core;
   }
   const sim::nand_geometry &g = nand.geometry();
   uint64_t block_size = uint64_t(g.page_size) * g.pages_per_block;

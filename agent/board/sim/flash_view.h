@@ -16,6 +16,9 @@ namespace agent {
 // The agent's state: NAND record, BBM table and state, the register file, the trace lines.
 std::string agent_status_json(const agent_core &core, const sim_board &board);
 
+// The state of a fresh agent that has loaded the newest table stored in block 0.
+std::string stored_status_json(sim::nand_chip &nand);
+
 // [start, end) in flash data bytes, mapped through `core`'s table; with a null `core` through
 // the newest table stored in block 0 (as a fresh agent would load it). False with `error` set.
 bool read_through_bbm(sim::nand_chip &nand, const agent_core *core, uint32_t start, uint32_t end,
