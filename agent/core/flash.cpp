@@ -107,8 +107,8 @@ void agent_core::on_write() {
   bool with_oob = le32(r + 20) != 0;
   msg(flash_msg_total, 1);
 
-  bool ok = nand_.bbm_state != bbm_state_none && from % nand_.page_size == 0;
   uint32_t ppb = pages_per_block(), pages = 0, record = 0;
+  bool ok = nand_.bbm_state != bbm_state_none && ppb != 0 && from % nand_.page_size == 0;
   const uint8_t *src = nullptr;
   if (ok) {
     pages = uint32_t((uint64_t(size) + nand_.page_size - 1) / nand_.page_size);
@@ -120,7 +120,7 @@ void agent_core::on_write() {
   }
   if (ok) ok = erase_range(from, to);
 
-  uint32_t page = from / nand_.page_size, left = size;
+  uint32_t page = ok ? from / nand_.page_size : 0, left = size;
   bool wrote_block0 = false;
   while (ok && pages && !stopped_) {
     uint32_t block = page / ppb, first = page % ppb;
@@ -157,7 +157,8 @@ void agent_core::on_read() {
   int result = -1;
   uint8_t *dest = nullptr;
   uint32_t pages = 0, record = 0, ppb = pages_per_block();
-  if (nand_.bbm_state != bbm_state_none && from % nand_.page_size == 0) {
+  // No geometry yet (the NAND never initialised): nothing to divide by, the read fails.
+  if (nand_.bbm_state != bbm_state_none && ppb != 0 && from % nand_.page_size == 0) {
     pages = uint32_t((uint64_t(size) + nand_.page_size - 1) / nand_.page_size);
     record = with_oob ? nand_.page_size + nand_.oob_size : nand_.page_size;
     uint64_t out = with_oob ? uint64_t(pages) * record : size;
@@ -165,7 +166,7 @@ void agent_core::on_read() {
     dest = out <= 0xFFFFFFFFu ? b_->memory(ram, uint32_t(out)) : nullptr;
     if ((dest || !pages) && last_block <= total_blocks()) result = 0;
   }
-  uint32_t page = from / nand_.page_size, left = size;
+  uint32_t page = result == 0 ? from / nand_.page_size : 0, left = size;
   for (uint32_t k = 0; result == 0 && k < pages && !stopped_; ++k, ++page) {
     result = read_physical(map_block(page / ppb), page % ppb, page_, spare_, ecc);
     if (result != 0) break;

@@ -322,6 +322,14 @@ TEST(AgentFlash, EraseBeforeInitFails) {
   EXPECT_EQ(erase_flash(r, 0, kBlock), "T1 E5");
 }
 
+// Found by fuzzing: with no geometry yet, a read or a write divided by a page size of 0.
+TEST(AgentFlash, ReadAndWriteBeforeInitFail) {
+  rig r;
+  EXPECT_EQ(stream(r.command(read_flash_command, {reg::staging_buffer, 0x100000, 4096, 1, 0, 1, 0})),
+            "T1 'Read failedFFFFFFFF\r\n' E6");
+  EXPECT_EQ(write_flash(r, 0x100000, 0x140000, 4096), "T1 'Too many bad blocks, writefailed\n' E4");
+}
+
 TEST(AgentFlash, WriteReadWithSpareBytes) {
   rig r;
   prepare(r, 1000, 1024);
