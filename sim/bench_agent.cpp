@@ -127,7 +127,10 @@ std::string bench_agents::status_json(const std::string &port) {
     auto it = slots_.find(port);
     if (it != slots_.end()) a = it->second.last;
   }
-  return a ? agent::agent_status_json(a->core(), a->board()) : "null";
+  return a ? a->inspect([](const agent::agent_core &core, const agent::sim_board &board) {
+    return agent::agent_status_json(core, board);
+  })
+           : "null";
 }
 
 std::string bench_agents::stored_status_json(const std::string &port) {
@@ -156,7 +159,11 @@ bool bench_agents::read(const std::string &port, uint32_t start, uint32_t end, c
     a = it->second.last;
   }
   std::vector<uint8_t> data;
-  if (!agent::read_through_bbm(*nand, a && !stored ? &a->core() : nullptr, start, end, data, error)) return false;
+  bool ok = a && !stored ? a->inspect([&](const agent::agent_core &core, const agent::sim_board &) {
+    return agent::read_through_bbm(*nand, &core, start, end, data, error);
+  })
+                         : agent::read_through_bbm(*nand, nullptr, start, end, data, error);
+  if (!ok) return false;
   std::ofstream f(file, std::ios::binary | std::ios::trunc);
   f.write(reinterpret_cast<const char *>(data.data()), std::streamsize(data.size()));
   if (!f) {

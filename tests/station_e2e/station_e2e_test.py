@@ -66,8 +66,9 @@ class Station(unittest.TestCase):
         self.write("bench.ini", text)
         os.makedirs(self.path("bench"), exist_ok=True)
         self.sock = self.path("bench.sock")
-        p = subprocess.Popen([ARGS.bench, "--socket", self.sock, "--dir", self.path("bench"),
-                              self.path("bench.ini")], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with open(self.path("bench.err"), "w") as err:
+            p = subprocess.Popen([ARGS.bench, "--socket", self.sock, "--dir", self.path("bench"),
+                                  self.path("bench.ini")], stdout=subprocess.DEVNULL, stderr=err)
         self.procs.append(p)
         wait_until(lambda: os.path.exists(self.sock), "the bench's socket")
 
@@ -113,7 +114,11 @@ class Station(unittest.TestCase):
             return f.read().split("\r\n")[1:-1]
 
     def ctl(self, *args):
-        subprocess.run([ARGS.bench, "ctl", self.sock, *args], check=True, capture_output=True, timeout=120)
+        r = subprocess.run([ARGS.bench, "ctl", self.sock, *args], capture_output=True, text=True, timeout=120)
+        if r.returncode != 0:
+            with open(self.path("bench.err"), errors="replace") as f:
+                bench_err = f.read()[-8000:]
+            self.fail(f"ctl {' '.join(args)}: {r.returncode} {r.stderr}\n--- bench stderr ---\n{bench_err}---")
 
     def status(self, port):
         r = subprocess.run([ARGS.bench, "ctl", self.sock, "status", port], check=True, capture_output=True,

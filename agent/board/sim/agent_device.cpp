@@ -32,7 +32,7 @@ void agent_device::on_attach(const std::shared_ptr<usb_inproc::attachment> &a) {
     if (auto at = weak.lock()) at->wake_out();
   });
   std::shared_ptr<state> s = state_;
-  thread_ = std::thread([s] { s->core.main_routine(0); });
+  thread_ = std::thread([s] { s->board.run_agent([&] { s->core.main_routine(0); }); });
 }
 
 bool agent_device::on_out_packet(usb_inproc::attachment &, std::span<const uint8_t> packet) {
@@ -41,6 +41,8 @@ bool agent_device::on_out_packet(usb_inproc::attachment &, std::span<const uint8
 
 void agent_device::on_detach(usb_inproc::attachment &) { state_->board.close_link(); }
 
-bool agent_device::running() const { return !state_->core.stopped(); }
+bool agent_device::running() const {
+  return inspect([](const agent_core &core, const sim_board &) { return !core.stopped(); });
+}
 
 }  // namespace agent

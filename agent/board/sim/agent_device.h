@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "agent.h"
@@ -29,9 +30,13 @@ class agent_device final : public usb_inproc::device_model {
   // The NAND operations' modelled time on this stay.
   uint64_t modelled_work_ns() const override { return state_->board.modelled_nand_ns(); }
 
-  // For status reports; the core's record is read without holding the agent up.
-  const sim_board &board() const { return state_->board; }
-  const agent_core &core() const { return state_->core; }
+  // For status reports and read-back from other threads: `f(core, board)` runs while the agent
+  // waits for the host, so it sees a whole command's effect or none of it.
+  template <class F>
+  auto inspect(F &&f) const {
+    std::lock_guard<std::mutex> hold(state_->board.core_mutex());
+    return f(static_cast<const agent_core &>(state_->core), static_cast<const sim_board &>(state_->board));
+  }
   bool running() const;
 
  private:

@@ -58,13 +58,18 @@ bool sim_board::usb_start() { return true; }
 
 int sim_board::usb_receive(uint8_t *packet) {
   std::vector<uint8_t> p;
+  // The agent's state may be looked at while it waits here, and only here.
+  if (core_held_) core_mutex_.unlock();
   {
     std::unique_lock<std::mutex> lock(mutex_);
     cv_.wait(lock, [&] { return !out_.empty() || closed_ || reset_ != reset_kind::none; });
-    if (out_.empty() || reset_ != reset_kind::none) return -1;
-    p = std::move(out_.front());
-    out_.pop_front();
+    if (!out_.empty() && reset_ == reset_kind::none) {
+      p = std::move(out_.front());
+      out_.pop_front();
+    }
   }
+  if (core_held_) core_mutex_.lock();
+  if (p.empty()) return -1;
   if (on_room_) on_room_();
   std::memcpy(packet, p.data(), p.size());
   return int(p.size());

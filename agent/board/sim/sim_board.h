@@ -29,6 +29,18 @@ class sim_board final : public board {
   explicit sim_board(sim::nand_chip *nand);
   ~sim_board() = default;
 
+  // Runs the agent's main routine on the calling thread with the agent's state held: other
+  // threads that look at the core (status reports, read-back) take `core_mutex()` and so see it
+  // only while the agent waits for the host's next packet.
+  template <class F>
+  void run_agent(F &&f) {
+    std::lock_guard<std::mutex> hold(core_mutex_);
+    core_held_ = true;
+    f();
+    core_held_ = false;
+  }
+  std::mutex &core_mutex() const { return core_mutex_; }
+
   // ---- the host's side ----
 
   // One OUT packet from the host (1..512 bytes). False when the queue is full (the bus then
@@ -101,6 +113,8 @@ class sim_board final : public board {
   std::vector<uint8_t> sram_, ddr_;
 
   mutable std::mutex mutex_;
+  mutable std::mutex core_mutex_;
+  bool core_held_ = false;  // by the agent's own thread, in run_agent; touched by it alone
   std::condition_variable cv_;
   std::deque<std::vector<uint8_t>> out_;
   bool closed_ = false;
