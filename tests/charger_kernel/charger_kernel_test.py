@@ -209,7 +209,7 @@ class Run:
         m.console.wait_for(r"WATCHING", mark)
         mark = m.console.mark()
         m.shell("/run-charger > /kdev/ttyS0 2>&1 &")
-        m.console.wait_for(r"vi.bits_per_pixel = \d+", mark)
+        m.console.wait_for(r"vi.bits_per_pixel = \d+\r?\n", mark)
         return mark
 
     def stop_watcher(self, m):
@@ -218,7 +218,7 @@ class Run:
     def expect_exit(self, m, mark, pattern):
         """The charger's exit: darkened first, then exactly the given commands, then main
         returning 0."""
-        end = m.console.wait_for(r"CHARGER-EXIT (\d+)", mark)
+        end = m.console.wait_for(r"CHARGER-EXIT (\d+)\r?\n", mark)
         if end.group(1) != "0":
             raise AssertionError(f"charger exited with {end.group(1)}")
         seen = m.console.text[mark:end.start()]
@@ -234,7 +234,7 @@ class Run:
     # -- the checks, on one booted guest
 
     def charging_display(self, m, mark, bits, reduce):
-        bpp = int(m.console.wait_for(r"vi.bits_per_pixel = (\d+)", mark).group(1))
+        bpp = int(m.console.wait_for(r"vi.bits_per_pixel = (\d+)\r?\n", mark).group(1))
         if bpp != bits:
             raise AssertionError(f"framebuffer of {bpp} bits per pixel, expected {bits}")
         frame, _ = self.await_screen(m, "charging", [(k, "40") for k in range(1, 7)], reduce,
