@@ -316,6 +316,23 @@ class Station(unittest.TestCase):
         self.expect_result("1", "Write back BBM", "Error execcute post plugin", 7)
         self.wait_for(lambda: "Using external plugin: test plug-in" in self.output(), "the plug-in's name")
 
+    def test_plugin_with_nothing_to_read_back_is_never_called(self):
+        # The test plug-in would fail the handset with 7, the first byte; extra_read_size is 0.
+        image = self.write_image("a.bin", 5000, first=7)
+        self.write("flasher.ini", "[misc]\nlogging = 1\n[map]\n1fi_file = package.1fi\n")
+        self.write("package.ini", "[package]\ndescription = no read-back 1.0\n"
+                                  "[map]\ntotal = 1\n[map1]\nfilename = a.bin\ndesc = Write A\n"
+                                  "nand_loc = 0x100000\nnand_loc_end = 0x140000\n")
+        subprocess.run([ARGS.onefi, "pack", self.path("package.ini"), "-o", self.path("package.1fi")],
+                       check=True, capture_output=True)
+        self.write("post_plugin.ini", f"[Plugin]\ndll_name = {ARGS.test_plugin}\nextra_read_addr = 0x100000\n")
+        self.map_fixtures(["8-5"])
+        self.start_bench([("8-5", "8086:d001")])
+        self.start_station()
+        self.expect_result("1", "Finished", "Completed", 0)
+        self.assertIn("Using external plugin: test plug-in", self.output())
+        self.assert_flashed("8-5", image, 0x100000, 0x140000)
+
     def test_plugin_speaks_to_the_agent_through_the_handle(self):
         # The plug-in reads the area again through the handset's handle with the agent operations
         # the station exports, and compares; the station then goes on with the same agent.
