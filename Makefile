@@ -52,7 +52,8 @@ test-asan:
 # The station's end-to-end run once more with the station and the bench under ThreadSanitizer.
 test-tsan:
 	cmake -S . -B $(BUILD_TSAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORVANE_SANITIZE=thread
-	cmake --build $(BUILD_TSAN) -j $(JOBS) --target norvane_pc handset_bench onefi test_plugin_full
+	cmake --build $(BUILD_TSAN) -j $(JOBS) --target norvane_pc handset_bench onefi test_plugin_full \
+	  test_plugin_agent post_plugin_example
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	  ctest --test-dir $(BUILD_TSAN) --output-on-failure -R '^station_e2e$$'
 

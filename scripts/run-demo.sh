@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job on the bench: four simulated handsets, the example one-file image, and the
 # station flashing them (the Qt window when a display is available, else headless until all
-# four have finished).
+# four have finished), each handset handed to the example plug-in afterwards.
 set -euo pipefail
 build=${1:-build}
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -10,6 +10,7 @@ run=$bin/run
 rm -rf "$run" && mkdir -p "$run/bench"
 cp "$top/examples/flasher.ini" "$top/examples/registry.ini" "$top/examples/demo-bench.ini" "$run/"
 "$bin/tools/onefi/onefi" pack "$top/examples/package.ini" -o "$run/package.1fi"
+cp "$top/examples/post_plugin.ini" "$bin/plugins/post_plugin_example/libpost_plugin_example.so" "$run/"
 cd "$run"
 echo "== the recipe (norvane_pc --check-config)"
 "$bin/src/station/norvane_pc" --check-config flasher.ini
@@ -38,3 +39,5 @@ else
 fi
 echo "== CSV log: $(ls "$run"/log/*.csv 2>/dev/null | head -1)"
 cat "$run"/log/*.csv 2>/dev/null || true
+echo "== the example plug-in's log: $run/post_plugin_example.log"
+cat "$run/post_plugin_example.log" 2>/dev/null || true

@@ -8,9 +8,30 @@
 // plugin_download_finish_cb on that handset's own thread: calls for several handsets may run at
 // the same time with the same plug-in context, so a plug-in must be safe to call concurrently.
 // A result of 0 lets the handset pass; any other value fails it with that value as its status code.
+//
+// Agent operations. While plugin_download_finish_cb lasts, a plug-in may speak to the handset's
+// target agent through `udev` with the operations of libdkb/libdkb.h (included below). A plug-in
+// links against nothing of the station: these symbols are resolved, when the station loads the
+// library, against norvane_pc itself (so do not link a plug-in with -Wl,--no-undefined). Each
+// call is one complete exchange and returns 0 or a negative result code; the agent has its NAND
+// initialised and its geometry known (dkb_get_nand_info gives the page, block and spare sizes the
+// flash transfers take). A plug-in may call:
+//   dkb_ack                                     is the agent still there
+//   dkb_get_nand_info                           the flash's identity and geometry
+//   dkb_flash_read, dkb_flash_read_to_file      read flash (hardware ECC on: enable_hw_ecc 1)
+//   dkb_read_mem, dkb_write_mem                 the handset's RAM, with or without CRC
+//   dkb_set_gpio                                drive a GPIO
+//   dkb_read_micco_data, dkb_write_micco_data   the power-management chip's registers
+//   dkb_read_rtc                                the handset's clock (the station sets it afterwards)
+// and, knowing that the bad block table has already been written back (a block that goes bad
+// now is not recorded on the flash): dkb_flash_write, dkb_flash_write_from_file, dkb_flash_erase.
+// It must not reset the handset or redo the NAND or bad block set-up (dkb_*_reset_device,
+// dkb_init_nand, dkb_*bbm*, dkb_set_nand_*, dkb_finialize_nand): the station goes on with the
+// same agent after the call.
 #pragma once
 
-#include "usb/usb.h"  // usb_dev_handle: the handset's open link, valid while the call lasts
+#include "libdkb/libdkb.h"  // the agent operations above
+#include "usb/usb.h"        // usb_dev_handle: the handset's open link, valid while the call lasts
 
 #ifdef __cplusplus
 extern "C" {

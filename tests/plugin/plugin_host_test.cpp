@@ -42,6 +42,7 @@ TEST_F(PluginHost, NoConfigurationMeansNoPluginAndNoError) {
 }
 
 TEST_F(PluginHost, RefusalsCarryTheirCodeAndLeaveNothingLoaded) {
+  write("not_a_library.so", "not an ELF file\n");
   const struct {
     std::string config;
     int code;
@@ -50,6 +51,7 @@ TEST_F(PluginHost, RefusalsCarryTheirCodeAndLeaveNothingLoaded) {
       {"[Plugin]\nextra_read_size = 16\n", ERROR_POST_PLUGIN_NO_DLL_NAME, nullptr},
       {"[Plugin]\ndll_name =\n", ERROR_POST_PLUGIN_NO_DLL_NAME, nullptr},
       {"[Plugin]\ndll_name = " + path("missing.so") + "\n", ERROR_POST_PLUGIN_LOAD_DLL_FAILED, nullptr},
+      {"[Plugin]\ndll_name = " + path("not_a_library.so") + "\n", ERROR_POST_PLUGIN_LOAD_DLL_FAILED, nullptr},
       {std::string("[Plugin]\ndll_name = ") + TEST_PLUGIN_FOUR + "\n", ERROR_POST_PLUGIN_LOAD_DLL_FUNC_FAILED,
        TEST_PLUGIN_FOUR},
       {std::string("[plugin]\nDLL_NAME = ") + TEST_PLUGIN_INIT_NULL + "\n", ERROR_POST_PLUGIN_INIT_DLL_FAILED,

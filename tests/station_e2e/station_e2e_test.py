@@ -5,6 +5,7 @@ job (boot ROM, agent wait, BBM, write, unplug, plug-in); repeated flashing; sing
 import argparse
 import configparser
 import glob
+import hashlib
 import json
 import os
 import shlex
@@ -315,6 +316,61 @@ class Station(unittest.TestCase):
         self.expect_result("1", "Write back BBM", "Error execcute post plugin", 7)
         self.wait_for(lambda: "Using external plugin: test plug-in" in self.output(), "the plug-in's name")
 
+    def test_plugin_with_nothing_to_read_back_is_never_called(self):
+        # The test plug-in would fail the handset with 7, the first byte; extra_read_size is 0.
+        image = self.write_image("a.bin", 5000, first=7)
+        self.write("flasher.ini", "[misc]\nlogging = 1\n[map]\n1fi_file = package.1fi\n")
+        self.write("package.ini", "[package]\ndescription = no read-back 1.0\n"
+                                  "[map]\ntotal = 1\n[map1]\nfilename = a.bin\ndesc = Write A\n"
+                                  "nand_loc = 0x100000\nnand_loc_end = 0x140000\n")
+        subprocess.run([ARGS.onefi, "pack", self.path("package.ini"), "-o", self.path("package.1fi")],
+                       check=True, capture_output=True)
+        self.write("post_plugin.ini", f"[Plugin]\ndll_name = {ARGS.test_plugin}\nextra_read_addr = 0x100000\n")
+        self.map_fixtures(["8-5"])
+        self.start_bench([("8-5", "8086:d001")])
+        self.start_station()
+        self.expect_result("1", "Finished", "Completed", 0)
+        self.assertIn("Using external plugin: test plug-in", self.output())
+        self.assert_flashed("8-5", image, 0x100000, 0x140000)
+
+    def test_plugin_speaks_to_the_agent_through_the_handle(self):
+        # The plug-in reads the area again through the handset's handle with the agent operations
+        # the station exports, and compares; the station then goes on with the same agent.
+        image = self.write_image("a.bin", 5000)
+        self.write("flasher.ini", "[misc]\nlogging = 1\n[map]\n1fi_file = package.1fi\n")
+        self.write("package.ini", "[package]\ndescription = agent case 1.0\n"
+                                  "[map]\ntotal = 1\n[map1]\nfilename = a.bin\ndesc = Write A\n"
+                                  "nand_loc = 0x100000\nnand_loc_end = 0x140000\n")
+        subprocess.run([ARGS.onefi, "pack", self.path("package.ini"), "-o", self.path("package.1fi")],
+                       check=True, capture_output=True)
+        self.write("post_plugin.ini", f"[Plugin]\ndll_name = {ARGS.agent_plugin}\n"
+                                      "extra_read_addr = 0x100000\nextra_read_size = 3000\n")
+        self.map_fixtures(["8-2"])
+        self.start_bench([("8-2", "8086:d001")])
+        self.start_station()
+        self.expect_result("1", "Finished", "Completed", 0)
+        self.assert_flashed("8-2", image, 0x100000, 0x140000)
+
+    def test_example_plugin_logs_every_handset(self):
+        self.use_example_package()
+        obm = os.path.join(ARGS.examples, "images", "obm.bin")
+        with open(obm, "rb") as f:
+            head = f.read(4096)
+        self.write("post_plugin.ini", f"[Plugin]\ndll_name = {ARGS.example_plugin}\n"
+                                      "extra_read_addr = 0x00020000\nextra_read_size = 4096\n")
+        self.start_bench([("8-3", "8086:d001"), ("8-4", "1286:8104")])
+        self.start_station()
+        self.wait_for(lambda: len(self.results()) >= 2, "two results")
+        self.assertTrue(all(r.startswith("PASSED") for r in self.results()), self.results())
+        self.assertIn("Using external plugin: Example read-back log", self.output())
+        with open(self.path("post_plugin_example.log")) as f:
+            lines = f.read().splitlines()
+        self.assertEqual(len(lines), 2, lines)
+        for line in lines:
+            self.assertRegex(line, r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ "
+                                   r'version="Norvane example handset 1\.0" program_okay=1 bytes=4096 '
+                                   f"md5={hashlib.md5(head).hexdigest()} blank=no$")
+
     def test_loop_test_flashes_the_same_handset_again_and_again(self):
         image = self.write_image("a.bin", 200000)
         self.write("flasher.ini", self.PLAIN.format(misc="loop_test = 1\n"))
@@ -343,12 +399,13 @@ class Station(unittest.TestCase):
 
 if __name__ == "__main__":
     p = argparse.ArgumentParser()
-    for a in ("--norvane-pc", "--bench", "--onefi", "--examples", "--test-plugin"):
+    for a in ("--norvane-pc", "--bench", "--onefi", "--examples", "--test-plugin", "--agent-plugin",
+              "--example-plugin"):
         p.add_argument(a, required=True)
     p.add_argument("--wrapper", default="", help="command line the station runs under, e.g. valgrind")
     ARGS, rest = p.parse_known_args()
     if ARGS.wrapper:
         DEADLINE = 600  # a memory checker runs the station tens of times slower
-    for k in ("norvane_pc", "bench", "onefi", "examples", "test_plugin"):
+    for k in ("norvane_pc", "bench", "onefi", "examples", "test_plugin", "agent_plugin", "example_plugin"):
         setattr(ARGS, k, os.path.abspath(getattr(ARGS, k)))
     unittest.main(argv=[sys.argv[0]] + rest)
