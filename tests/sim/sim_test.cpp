@@ -571,6 +571,17 @@ TEST_F(BenchProcess, CliMessages) {
   }
 }
 
+TEST_F(BenchProcess, ASecondBenchLeavesTheLiveSocketAlone) {
+  std::string log = dir + "/second.log";
+  EXPECT_EQ(run({HANDSET_BENCH, "--socket", socket, "--dir", dir + "/files2", dir + "/bench.ini"},
+                {}, log),
+            1);
+  EXPECT_NE(read_file(log).find("another bench serves " + socket), std::string::npos)
+      << read_file(log);
+  std::string answer;
+  EXPECT_EQ(usb_sim::control(socket.c_str(), "status 2-1", answer), 0);  // still the first one's
+}
+
 TEST_F(BenchProcess, ExclusiveOpenAndUnplugOverTheSocket) {
   ASSERT_EQ(usb_use_backend(("sim:" + socket).c_str()), 0);
   std::string path = "\\\\?\\usb#vid_8086&pid_d001#2-1#" USB_GUID_TEXT;
