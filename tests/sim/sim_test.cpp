@@ -569,6 +569,10 @@ TEST_F(BenchProcess, CliMessages) {
     EXPECT_EQ(run(args, {"NORVANE_USB=sim:" + socket}, log), c.status) << c.args[0];
     EXPECT_NE(read_file(log).find(c.text), std::string::npos) << read_file(log);
   }
+  std::string log = dir + "/cli.log";
+  EXPECT_EQ(run({NORVANE_CLI, "rom-version", "2-1"}, {"NORVANE_USB=simm:" + socket}, log), 1);
+  EXPECT_NE(read_file(log).find("usb: unknown NORVANE_USB \"simm:" + socket + "\""), std::string::npos)
+      << read_file(log);
 }
 
 TEST_F(BenchProcess, ASecondBenchLeavesTheLiveSocketAlone) {
