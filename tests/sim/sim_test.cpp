@@ -615,6 +615,8 @@ TEST_F(BenchProcess, ExclusiveOpenAndUnplugOverTheSocket) {
   EXPECT_NE(h, nullptr);
   usb_close(h);
   EXPECT_EQ(usb_sim::control(socket.c_str(), "unplug 7-7", answer), -1);
+  EXPECT_EQ(usb_sim::control(socket.c_str(), "frobnicate", answer), -1);
+  EXPECT_EQ(answer, "unknown command \"frobnicate\"");
   EXPECT_EQ(usb_sim::control(socket.c_str(), "fault 2-1 frobnicate", answer), -1);
   EXPECT_EQ(usb_sim::control(socket.c_str(), "fault 2-1 zero-grant", answer), 0);
   EXPECT_NE(answer.find("\"faults\":\"zero-grant\""), std::string::npos) << answer;
