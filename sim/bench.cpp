@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <iomanip>
+#include <set>
 #include <sstream>
 
 namespace sim {
@@ -47,6 +48,13 @@ int bench::control(const std::string &command, std::string &answer) {
       answer += h->status_json();
     }
     return 0;
+  }
+  static const std::set<std::string> verbs = {"plug",  "unplug",     "reset",      "fault",
+                                              "read",  "read-stored", "nand-fault", "status-stored",
+                                              "status"};
+  if (!verb.empty() && !verbs.count(verb)) {
+    answer = "unknown command \"" + verb + "\"";
+    return -1;
   }
   in >> port;
   std::string rest;

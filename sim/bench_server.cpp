@@ -38,6 +38,15 @@ bool respond_text(int fd, int32_t status, const std::string &text) {
   return respond(fd, status, text.data(), static_cast<uint32_t>(std::min<size_t>(text.size(), usb_sim::max_payload)));
 }
 
+// Whether something accepts connections on the socket at `addr`.
+bool socket_in_use(const sockaddr_un &addr) {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  bool live = ::connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0;
+  ::close(fd);
+  return live;
+}
+
 }  // namespace
 
 bench_server::bench_server(bench &b, std::string socket_path,
@@ -52,17 +61,23 @@ bool bench_server::start(std::string &error) {
     error = "socket path too long: " + path_;
     return false;
   }
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, path_.c_str(), path_.size() + 1);
   struct stat st {};
   if (::lstat(path_.c_str(), &st) == 0) {
     if (!S_ISSOCK(st.st_mode)) {
       error = path_ + " exists and is not a socket";
       return false;
     }
-    ::unlink(path_.c_str());  // a stale socket of an earlier bench
+    // Only a socket nobody listens on is an earlier bench's leftover; taking over a live one
+    // would cut its hosts off from their handsets.
+    if (socket_in_use(addr)) {
+      error = "another bench serves " + path_;
+      return false;
+    }
+    ::unlink(path_.c_str());
   }
   listen_fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  addr.sun_family = AF_UNIX;
-  std::memcpy(addr.sun_path, path_.c_str(), path_.size() + 1);
   if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
       ::listen(listen_fd_, 64) != 0 || ::pipe2(stop_pipe_, O_CLOEXEC) != 0) {
     error = "cannot listen on " + path_ + ": " + std::strerror(errno);

@@ -4,6 +4,7 @@
 #include "usb/usb.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -33,8 +34,13 @@ std::unique_ptr<backend> make_backend(const char *name) {
 backend *current_backend() {
   std::lock_guard<std::mutex> lock(g_backend_mutex);
   if (!g_backend_chosen) {
-    g_backend = make_backend(std::getenv("NORVANE_USB"));
+    const char *name = std::getenv("NORVANE_USB");
+    g_backend = make_backend(name);
     g_backend_chosen = true;
+    // Said once: otherwise a mistyped name only shows as handsets that never appear.
+    if (!g_backend)
+      std::fprintf(stderr, "usb: unknown NORVANE_USB \"%s\" (libusb, sim:PATH or inproc): no devices\n",
+                   name);
   }
   return g_backend.get();
 }

@@ -436,12 +436,16 @@ TEST_F(RomcodeTest, DownloadFailures) {
 TEST_F(RomcodeTest, FileHelpers) {
   std::string empty = temp_file("empty", {});
   std::string missing = ::testing::TempDir() + "romcode_missing_file";
+  std::string image = temp_file("image", agent_image(100));
   struct file_case {
     std::string tim, image, message;
   };
   const file_case cases[] = {
       {"", empty, empty + " file size invalid: 0.\nError in memory map file: " + empty + "\n"},
       {"", missing, "Cannot open " + missing + " file\nError in memory map file: " + missing + "\n"},
+      // The image maps, the TIM does not: the image's view is given back before the error.
+      {missing, image, "Cannot open " + missing + " file\nError in memory map file: " + missing + "\n"},
+      {empty, image, empty + " file size invalid: 0.\nError in memory map file: " + empty + "\n"},
   };
   for (const auto &c : cases) {
     testing::internal::CaptureStderr();
@@ -464,6 +468,7 @@ TEST_F(RomcodeTest, FileHelpers) {
             "otp_view: not supported\ndebug_boot: not supported\nenable_jtag: not supported\n");
   std::remove(file.c_str());
   std::remove(empty.c_str());
+  std::remove(image.c_str());
 }
 
 }  // namespace

@@ -569,6 +569,21 @@ TEST_F(BenchProcess, CliMessages) {
     EXPECT_EQ(run(args, {"NORVANE_USB=sim:" + socket}, log), c.status) << c.args[0];
     EXPECT_NE(read_file(log).find(c.text), std::string::npos) << read_file(log);
   }
+  std::string log = dir + "/cli.log";
+  EXPECT_EQ(run({NORVANE_CLI, "rom-version", "2-1"}, {"NORVANE_USB=simm:" + socket}, log), 1);
+  EXPECT_NE(read_file(log).find("usb: unknown NORVANE_USB \"simm:" + socket + "\""), std::string::npos)
+      << read_file(log);
+}
+
+TEST_F(BenchProcess, ASecondBenchLeavesTheLiveSocketAlone) {
+  std::string log = dir + "/second.log";
+  EXPECT_EQ(run({HANDSET_BENCH, "--socket", socket, "--dir", dir + "/files2", dir + "/bench.ini"},
+                {}, log),
+            1);
+  EXPECT_NE(read_file(log).find("another bench serves " + socket), std::string::npos)
+      << read_file(log);
+  std::string answer;
+  EXPECT_EQ(usb_sim::control(socket.c_str(), "status 2-1", answer), 0);  // still the first one's
 }
 
 TEST_F(BenchProcess, ExclusiveOpenAndUnplugOverTheSocket) {
@@ -600,6 +615,8 @@ TEST_F(BenchProcess, ExclusiveOpenAndUnplugOverTheSocket) {
   EXPECT_NE(h, nullptr);
   usb_close(h);
   EXPECT_EQ(usb_sim::control(socket.c_str(), "unplug 7-7", answer), -1);
+  EXPECT_EQ(usb_sim::control(socket.c_str(), "frobnicate", answer), -1);
+  EXPECT_EQ(answer, "unknown command \"frobnicate\"");
   EXPECT_EQ(usb_sim::control(socket.c_str(), "fault 2-1 frobnicate", answer), -1);
   EXPECT_EQ(usb_sim::control(socket.c_str(), "fault 2-1 zero-grant", answer), 0);
   EXPECT_NE(answer.find("\"faults\":\"zero-grant\""), std::string::npos) << answer;
