@@ -156,6 +156,26 @@ TEST_F(FlashIni, ZeroOrNegativeTotalGivesEmptyList) {
   }
 }
 
+// With a package, a zero or negative total keeps the package's entries: never fewer, never a
+// negative count.
+TEST_F(FlashIni, ZeroOrNegativeTotalKeepsPackageEntries) {
+  onefi_builder b;
+  b.image("a.bin", "A", "AAAA", 0, 0x20000).erase(1, 2).erase(3, 4)
+      .gpio(ONEFI_GPIO_BD, 5, 1).gpio(ONEFI_GPIO_AD, 6, 0);
+  std::string pkg = onefi(b);
+  for (const char *total : {"0", "-1", "-2147483648"}) {
+    std::string t = std::string("total=") + total + "\n";
+    auto c = parse("[map]\n1fi_file=" + pkg + "\n" + t + "[erase]\n" + t + "[gpio_bd]\n" + t +
+                   "[gpio_ad]\n" + t);
+    ASSERT_TRUE(c) << total << err;
+    EXPECT_EQ(c->partition_info_list->no_of_partition_info, 1) << total;
+    EXPECT_EQ(c->erase_info_list->no_of_erase_info, 2) << total;
+    EXPECT_EQ(c->erase_info_list->info[1].nand_loc_start, 3u) << total;
+    EXPECT_EQ(c->gpio_bd_info_list->no_of_gpio_info, 1) << total;
+    EXPECT_EQ(c->gpio_ad_info_list->no_of_gpio_info, 1) << total;
+  }
+}
+
 TEST_F(FlashIni, OneFileImageFillsSettingsAndLists) {
   onefi_builder b;
   b.image("obm.bin", "Write OBM", "OBMDATA", 0x20000, 0x40000)
