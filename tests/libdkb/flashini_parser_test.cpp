@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "onefi_builder.h"
@@ -51,13 +52,18 @@ TEST_F(FlashIni, EmptyFileGivesDefaults) {
   EXPECT_EQ(err, "");
 }
 
+// A missing file, and a directory in the recipe's place (which iniparser itself would take for
+// an empty file).
 TEST_F(FlashIni, UnloadableFileIsReported) {
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(flashini_parse_file(path("absent.ini").c_str()), nullptr);
-  std::string err = testing::internal::GetCapturedStderr();
-  std::string line = "cannot parse file: " + path("absent.ini") + "\n";
-  ASSERT_GE(err.size(), line.size());  // iniparser may say why before it
-  EXPECT_EQ(err.substr(err.size() - line.size()), line);
+  std::filesystem::create_directory(path("dir.ini"));
+  for (const char *name : {"absent.ini", "dir.ini"}) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(flashini_parse_file(path(name).c_str()), nullptr) << name;
+    std::string err = testing::internal::GetCapturedStderr();
+    std::string line = "cannot parse file: " + path(name) + "\n";
+    ASSERT_GE(err.size(), line.size()) << name;  // iniparser may say why before it
+    EXPECT_EQ(err.substr(err.size() - line.size()), line) << name;
+  }
 }
 
 TEST_F(FlashIni, RunOptionsAndSettings) {
