@@ -3,6 +3,8 @@
 // erase and map lists (appended behind the 1FI's entries).
 #include "libdkb/flashini_parser.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -17,9 +19,16 @@ namespace {
 
 constexpr int kAbsent = -1;  // a list key stated as -1 counts as missing
 
+// iniparser takes a directory for an empty file (its read error ends the input like the end of
+// a file would), so a directory in the recipe's place would pass as a recipe with nothing in it.
+bool is_directory(const char *path) {
+  struct stat st;
+  return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 class ini_dictionary {
  public:
-  explicit ini_dictionary(const char *path) : d_(iniparser_load(path)) {}
+  explicit ini_dictionary(const char *path) : d_(is_directory(path) ? nullptr : iniparser_load(path)) {}
   ~ini_dictionary() {
     if (d_) iniparser_freedict(d_);
   }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "onefi_builder.h"
@@ -51,13 +52,18 @@ TEST_F(FlashIni, EmptyFileGivesDefaults) {
   EXPECT_EQ(err, "");
 }
 
+// A missing file, and a directory in the recipe's place (which iniparser itself would take for
+// an empty file).
 TEST_F(FlashIni, UnloadableFileIsReported) {
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(flashini_parse_file(path("absent.ini").c_str()), nullptr);
-  std::string err = testing::internal::GetCapturedStderr();
-  std::string line = "cannot parse file: " + path("absent.ini") + "\n";
-  ASSERT_GE(err.size(), line.size());  // iniparser may say why before it
-  EXPECT_EQ(err.substr(err.size() - line.size()), line);
+  std::filesystem::create_directory(path("dir.ini"));
+  for (const char *name : {"absent.ini", "dir.ini"}) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(flashini_parse_file(path(name).c_str()), nullptr) << name;
+    std::string err = testing::internal::GetCapturedStderr();
+    std::string line = "cannot parse file: " + path(name) + "\n";
+    ASSERT_GE(err.size(), line.size()) << name;  // iniparser may say why before it
+    EXPECT_EQ(err.substr(err.size() - line.size()), line) << name;
+  }
 }
 
 TEST_F(FlashIni, RunOptionsAndSettings) {
@@ -153,6 +159,26 @@ TEST_F(FlashIni, ZeroOrNegativeTotalGivesEmptyList) {
     ASSERT_TRUE(c) << total;
     EXPECT_EQ(c->partition_info_list->no_of_partition_info, 0);
     EXPECT_EQ(c->erase_info_list->no_of_erase_info, 0);
+  }
+}
+
+// With a package, a zero or negative total keeps the package's entries: never fewer, never a
+// negative count.
+TEST_F(FlashIni, ZeroOrNegativeTotalKeepsPackageEntries) {
+  onefi_builder b;
+  b.image("a.bin", "A", "AAAA", 0, 0x20000).erase(1, 2).erase(3, 4)
+      .gpio(ONEFI_GPIO_BD, 5, 1).gpio(ONEFI_GPIO_AD, 6, 0);
+  std::string pkg = onefi(b);
+  for (const char *total : {"0", "-1", "-2147483648"}) {
+    std::string t = std::string("total=") + total + "\n";
+    auto c = parse("[map]\n1fi_file=" + pkg + "\n" + t + "[erase]\n" + t + "[gpio_bd]\n" + t +
+                   "[gpio_ad]\n" + t);
+    ASSERT_TRUE(c) << total << err;
+    EXPECT_EQ(c->partition_info_list->no_of_partition_info, 1) << total;
+    EXPECT_EQ(c->erase_info_list->no_of_erase_info, 2) << total;
+    EXPECT_EQ(c->erase_info_list->info[1].nand_loc_start, 3u) << total;
+    EXPECT_EQ(c->gpio_bd_info_list->no_of_gpio_info, 1) << total;
+    EXPECT_EQ(c->gpio_ad_info_list->no_of_gpio_info, 1) << total;
   }
 }
 

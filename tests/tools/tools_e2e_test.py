@@ -122,15 +122,33 @@ class Tools(unittest.TestCase):
                     self.assertEqual(f.read(), b"previous package")
                 self.assertEqual(sorted(os.listdir(self.dir)), ["img", "m.ini", "out.1fi"])
 
-    def test_package_past_4_gib_is_refused(self):
-        with open(self.path("huge.bin"), "wb") as f:
-            f.truncate(4 * 1024 ** 3)  # sparse: nothing is written
-        m = self.write("m.ini", "[package]\ndescription=x\n[map]\ntotal=1\n[map1]\n"
-                                "filename=huge.bin\ndesc=H\nnand_loc=0\nnand_loc_end=1\n")
-        r = self.pack(m, self.path("out.1fi"))
-        self.assertNotEqual(r.returncode, 0)
-        self.assertIn("4 GiB", r.stderr)
-        self.assertFalse(os.path.exists(self.path("out.1fi")))
+    def test_packages_the_station_cannot_flash_are_refused(self):
+        # Sparse images: refused before any data is streamed.
+        def sparse(name, size):
+            with open(self.path(name), "wb") as f:
+                f.truncate(size)
+
+        def image(n, name):
+            return f"[map{n}]\nfilename={name}\ndesc=I{n}\nnand_loc=0\nnand_loc_end=1\n"
+
+        sparse("huge.bin", 4 * 1024 ** 3)
+        sparse("two.bin", 2 * 1024 ** 3)
+        sparse("almost.bin", 2 * 1024 ** 3 - 1)
+        sparse("small.bin", 16)
+        cases = {
+            "past 4 GiB": (["huge.bin"], "4 GiB"),
+            "image of 2 GiB": (["two.bin"], "take 2147483648 bytes"),
+            "image starting past 2 GiB": (["almost.bin", "small.bin"], "would start at byte"),
+        }
+        for name, (images, message) in cases.items():
+            with self.subTest(name):
+                m = self.write("m.ini", f"[package]\ndescription=x\n[map]\ntotal={len(images)}\n" +
+                               "".join(image(n, f) for n, f in enumerate(images, 1)))
+                r = self.pack(m, self.path("out.1fi"))
+                self.assertNotEqual(r.returncode, 0)
+                self.assertIn(message, r.stderr)
+                self.assertFalse(os.path.exists(self.path("out.1fi")))
+                self.assertEqual([f for f in os.listdir(self.dir) if f.startswith(".")], [])
 
     def test_check_config_failure(self):
         ini = self.write("bad.ini", "[map]\n1fi_file=" + self.path("none.1fi") + "\n")

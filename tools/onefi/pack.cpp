@@ -129,6 +129,16 @@ bool make_sections(const manifest &m, std::vector<onefi_section> &out, std::stri
       error = "the package would pass 4 GiB at " + img.name + "; a one-file image cannot hold that";
       return false;
     }
+    // The station keeps an image's offset and size as signed 32-bit numbers and cannot flash
+    // an image that starts at 2 GiB or is 2 GiB long: such a package would fail every handset.
+    if (offset > INT32_MAX || img.size > INT32_MAX) {
+      error = "image " + img.name + " would " +
+              (offset > INT32_MAX ? "start at byte " + std::to_string(offset)
+                                  : "take " + std::to_string(img.size) + " bytes") +
+              " of the package; the station flashes only images that start below 2 GiB and are "
+              "shorter than 2 GiB";
+      return false;
+    }
     onefi_section s = blank();
     s.type = ONEFI_IMAGE;
     put_text(s.body.image.original_filename, img.name);
