@@ -181,6 +181,15 @@ class Station(unittest.TestCase):
         subprocess.run([ARGS.onefi, "pack", os.path.join(ARGS.examples, "package.ini"), "-o",
                         self.path("package.1fi")], check=True, capture_output=True)
 
+    def use_one_image_package(self, description):
+        """A recipe naming only a package of a.bin at 0x100000-0x140000, packed by onefi."""
+        self.write("package.ini", f"[package]\ndescription = {description}\n"
+                                  "[map]\ntotal = 1\n[map1]\nfilename = a.bin\ndesc = Write A\n"
+                                  "nand_loc = 0x100000\nnand_loc_end = 0x140000\n")
+        subprocess.run([ARGS.onefi, "pack", self.path("package.ini"), "-o", self.path("package.1fi")],
+                       check=True, capture_output=True)
+        self.write("flasher.ini", "[misc]\nlogging = 1\n[map]\n1fi_file = package.1fi\n")
+
     def assert_flash_holds_example_package(self, ports):
         m = configparser.ConfigParser(inline_comment_prefixes=(";",))
         m.read(os.path.join(ARGS.examples, "package.ini"))
@@ -302,12 +311,7 @@ class Station(unittest.TestCase):
     def test_plugin_result_fails_the_handset(self):
         # The test plug-in answers the first byte read back: 7.
         self.write_image("a.bin", 5000, first=7)
-        self.write("package.ini", "[package]\ndescription = plug-in case 1.0\n"
-                                  "[map]\ntotal = 1\n[map1]\nfilename = a.bin\ndesc = Write A\n"
-                                  "nand_loc = 0x100000\nnand_loc_end = 0x140000\n")
-        subprocess.run([ARGS.onefi, "pack", self.path("package.ini"), "-o", self.path("package.1fi")],
-                       check=True, capture_output=True)
-        self.write("flasher.ini", "[misc]\nlogging = 1\n[map]\n1fi_file = package.1fi\n")
+        self.use_one_image_package("plug-in case 1.0")
         self.write("post_plugin.ini", f"[Plugin]\ndll_name = {ARGS.test_plugin}\n"
                                       "extra_read_addr = 0x100000\nextra_read_size = 16\n")
         self.map_fixtures(["8-1"])
@@ -319,12 +323,7 @@ class Station(unittest.TestCase):
     def test_plugin_with_nothing_to_read_back_is_never_called(self):
         # The test plug-in would fail the handset with 7, the first byte; extra_read_size is 0.
         image = self.write_image("a.bin", 5000, first=7)
-        self.write("flasher.ini", "[misc]\nlogging = 1\n[map]\n1fi_file = package.1fi\n")
-        self.write("package.ini", "[package]\ndescription = no read-back 1.0\n"
-                                  "[map]\ntotal = 1\n[map1]\nfilename = a.bin\ndesc = Write A\n"
-                                  "nand_loc = 0x100000\nnand_loc_end = 0x140000\n")
-        subprocess.run([ARGS.onefi, "pack", self.path("package.ini"), "-o", self.path("package.1fi")],
-                       check=True, capture_output=True)
+        self.use_one_image_package("no read-back 1.0")
         self.write("post_plugin.ini", f"[Plugin]\ndll_name = {ARGS.test_plugin}\nextra_read_addr = 0x100000\n")
         self.map_fixtures(["8-5"])
         self.start_bench([("8-5", "8086:d001")])
@@ -337,12 +336,7 @@ class Station(unittest.TestCase):
         # The plug-in reads the area again through the handset's handle with the agent operations
         # the station exports, and compares; the station then goes on with the same agent.
         image = self.write_image("a.bin", 5000)
-        self.write("flasher.ini", "[misc]\nlogging = 1\n[map]\n1fi_file = package.1fi\n")
-        self.write("package.ini", "[package]\ndescription = agent case 1.0\n"
-                                  "[map]\ntotal = 1\n[map1]\nfilename = a.bin\ndesc = Write A\n"
-                                  "nand_loc = 0x100000\nnand_loc_end = 0x140000\n")
-        subprocess.run([ARGS.onefi, "pack", self.path("package.ini"), "-o", self.path("package.1fi")],
-                       check=True, capture_output=True)
+        self.use_one_image_package("agent case 1.0")
         self.write("post_plugin.ini", f"[Plugin]\ndll_name = {ARGS.agent_plugin}\n"
                                       "extra_read_addr = 0x100000\nextra_read_size = 3000\n")
         self.map_fixtures(["8-2"])
