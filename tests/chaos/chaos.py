@@ -605,10 +605,12 @@ class Trials:
         baseline_ready.set()
         for t in threads:
             t.join()
-        # The monitor reaps ended jobs on its next pass: wait for that, within a bound.
+        # The monitor reaps ended jobs on its next pass, and each pass holds a connection to the
+        # bench for its moment: wait until neither shows, within a bound (a leak stays).
         end_res = rig.resources()
         deadline = time.monotonic() + 60
-        while end_res["threads"] > baseline["threads"] and time.monotonic() < deadline:
+        while ((end_res["threads"] > baseline["threads"] or end_res["fds"] > baseline["fds"])
+               and time.monotonic() < deadline):
             time.sleep(0.2)
             end_res = rig.resources()
         self.log(f"station at the end: {end_res}")
